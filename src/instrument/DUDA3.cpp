@@ -1,0 +1,137 @@
+// Construction, defaults, dispatch table, poll timer and destruction of the
+// instrument object.
+#include "instrument/DUDA3.h"
+
+namespace ru3 {
+
+long double BaseClockFreq = 400000.0L;
+long double MaxSampleFreq = 200000.0L;
+std::int32_t PrescalerThresholdBase = 10;
+std::uint16_t ClockSelectBits = 8;
+std::uint8_t UnitSelectBits = 0x30;
+
+VOz3::VOz3(void* /*owner*/) {
+  // Port-driver check: shows the notice once, here, when it fails.
+  bHardwareAvailable = CheckPortDriver();
+
+  // Buffers at their largest size, so that measuring never allocates.
+  raw_storage_.assign(2 * kRawBufferWords, 0);
+  pDataCh1 = raw_storage_.data();
+  pDataCh2 = raw_storage_.data() + kRawBufferWords;
+
+  Timer = std::make_unique<platform::PollTimer>([this] { TimerTick(); });
+
+  average_storage_.assign(2 * kAverageBufferFloats, 0.0F);
+  pAverageCh1 = average_storage_.data();
+  pAverageCh2 = average_storage_.data() + kAverageBufferFloats;
+
+  nCalculations = 1;
+  nAverageNumber = 1;
+  FillDispatchTable();
+  bInstrumentOpen = false;
+  byInstrumentKind = 7;
+
+  // Capabilities of this model.
+  wNrResolutions = 1;
+  awResolutions.fill(0);
+  awResolutions[0] = 12;
+  rMaxSampleFreq = MaxSampleFreq;
+  nResolution = 12;
+  wNrChannels = 2;
+  bSquareWaveGen = false;
+  bFunctionGen = false;
+  rFuncGenMaxAmplitude = 10.0L;
+  bFuncGenBurst = false;
+  bFuncGenTrigSource = false;
+  bDcLevel = false;
+  bTrigAndOr = false;
+  bTrigXor = false;
+  bTrigExternal = false;
+  bTrigAnaExt = false;
+  bPxi = false;
+  bTrigGen = false;
+  bTrigModes2And3 = true;
+  bTrigMode4 = false;
+  bTrigModes5And6 = false;
+  wTrigLevelBits = 8;
+  bUseInitAddress = false;
+  nNrDigitalInputs = 0;
+  nNrDigitalOutputs = 0;
+  nMaxRecordLength = kMaxRecordLength;
+  for (int r = 1; r <= 12; ++r) {
+    awRelayMaskCh1[r] = r <= 4 ? 0xFD : r <= 7 ? 0xFB : 0xF7;
+    awRelayMaskCh2[r] = r <= 4 ? 0xDF : r <= 7 ? 0xBF : 0x7F;
+  }
+  nNrRanges = 10;
+  arRanges = {0.0L, 0.1L, 0.2L, 0.4L, 0.8L, 2.0L, 4.0L, 8.0L, 20.0L, 40.0L, 80.0L, 0.0L, 0.0L};
+
+  mMeasureMode = TMeasureMode::mCh12;
+  for (int ch = 1; ch <= 4; ++ch) {
+    abyCoupling[ch] = 0;
+    awRange[ch] = 10;
+    abAutoRanging[ch] = true;
+  }
+
+  // Stored directly, without their setters.
+  lRecordLength = 512;
+  lPreSamples = 256;
+  lPostSamples = lRecordLength - lPreSamples;
+  rTransSampleTime = 1.0L;
+
+  // Through its setter: the stored value starts at 0, so the setter runs.
+  SetTrigTimeOut(1.0L);
+
+  tsTriggerSource = TTrigSource::tsCh1;
+  for (int input = 1; input <= 4; ++input) abyTrigMode[input] = 0;
+  anTrigLevel[1] = 127;
+  anTrigLevel[2] = 127;
+  anTrigHys[1] = 10;
+  anTrigHys[2] = 10;
+
+  bArmed = false;
+  bSettingsDirty = true;
+  DisableTimer();
+}
+
+VOz3::~VOz3() {
+  // The timer goes first so that no tick can reach a half-destroyed object.
+  Timer.reset();
+  pAverageCh1 = pAverageCh2 = nullptr;
+  pDataCh1 = pDataCh2 = nullptr;
+}
+
+void VOz3::FillDispatchTable() {
+  Dispatch.WriteRegister = &VOz3::WriteRegister;
+  Dispatch.ReadRegister = &VOz3::ReadRegister;
+  Dispatch.ReadMemory = &VOz3::ReadMemory;
+  Dispatch.ReadSamples = &VOz3::ReadSamples;
+  Dispatch.WriteLatch16 = &VOz3::WriteLatch16;
+  Dispatch.ArmAndWait = &VOz3::ArmAndWait;
+  Dispatch.ShiftOut16 = &VOz3::ShiftOut16;
+  Dispatch.LoadMemoryImage = &VOz3::LoadMemoryImage;
+}
+
+void VOz3::EnableTimer() {
+  Timer->SetEnabled(true);
+  bArmed = false;
+}
+
+void VOz3::DisableTimer() { Timer->SetEnabled(false); }
+
+bool VOz3::TimerEnabled() const { return Timer->Enabled(); }
+
+void VOz3::TimerTick() {
+  switch (amAcquisitionMode) {
+    case TAcquisitionMode::amContinuous:
+      Poll();
+      break;
+    case TAcquisitionMode::amOneShot:
+      Poll();
+      if (OnSettingsChanged) OnSettingsChanged(this);
+      break;
+    case TAcquisitionMode::amHold:
+      break;
+  }
+}
+
+}  // namespace ru3

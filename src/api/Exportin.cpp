@@ -15,30 +15,41 @@ LibraryState& State() {
 
 namespace {
 
-// Load and unload. Loading sets the library-wide state; unloading performs
-// ExitInstrument. The shared services are touched first so that they outlive
-// this object at unload.
+#ifndef _WIN32
+// Elsewhere than on Windows (where DllMain calls them) load and unload are
+// the construction and destruction of this object.
 struct LibraryLifetime {
-  LibraryLifetime() {
-    (void)platform::LibraryMutex();
-    platform::FlushBackend();
-    (void)platform::RegisteredMessageNames();
-    (void)State();
-    State().Instrument.reset();
-    State().EventHandler.reset();
-    State().InstrumentInitialised = false;
-    State().SquareWaveGenFrequency = 0;
-  }
-  ~LibraryLifetime() {
-    (void)ExitInstrument();
-    platform::FlushBackend();
-  }
+  LibraryLifetime() { LibraryLoaded(); }
+  ~LibraryLifetime() { LibraryUnloading(); }
 };
 const LibraryLifetime g_library_lifetime;
+#endif
 
 bool IsKindWithDataReady(std::uint8_t kind) { return kind == 18 || kind == 22 || kind == 23; }
 
 }  // namespace
+
+void LibraryLoaded() {
+  // The shared services are touched first so that they outlive the frame at
+  // unload.
+  (void)platform::LibraryMutex();
+  platform::FlushBackend();
+  (void)platform::RegisteredMessageNames();
+  auto& state = State();
+  state.Instrument.reset();
+  state.EventHandler.reset();
+  state.InstrumentInitialised = false;
+  state.SquareWaveGenFrequency = 0;
+}
+
+void LibraryUnloading() {
+  (void)ExitInstrument();
+  platform::FlushBackend();
+}
+
+TDeviceMessageReceiver::TDeviceMessageReceiver()
+    : window_(std::make_unique<platform::DeviceWindow>(
+          [](std::uint32_t message) { (void)DeliverDeviceMessage(message); })) {}
 
 TEventHandler::TEventHandler() {
   VOz3* instrument = State().Instrument.get();

@@ -34,10 +34,14 @@ class TEventHandler {
 // handlers reached through DeliverDeviceMessage.
 class TDeviceMessageReceiver {
  public:
+  TDeviceMessageReceiver();
   static constexpr std::uint32_t kDeviceChange = 0x219;   // WM_DEVICECHANGE
   static constexpr std::uint32_t kDeviceArrived = 0x40D;  // WM_USER + 13
   void MDeviceChange() {}
   void WMDeviceArrived();
+
+ private:
+  std::unique_ptr<platform::DeviceWindow> window_;
 };
 
 struct LibraryState {
@@ -79,6 +83,11 @@ R Guarded(R on_failure, Body&& body) noexcept {
     return on_failure;
   }
 }
+
+// Load and unload of the library: the frame's state is set, and unloading
+// performs ExitInstrument.
+void LibraryLoaded();
+void LibraryUnloading();
 
 // Delivers a device message to the receiver, as the hidden window's message
 // loop does on Windows. Returns false when there is no receiver.

@@ -9,6 +9,10 @@
 
 #include "platform/backends.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace ru3::platform {
 
 namespace {
@@ -33,9 +37,20 @@ State& Current() {
 }
 
 std::optional<std::string> Env(const char* name) {
+#ifdef _WIN32
+  // The process environment as it stands now, also when the host changed it
+  // after the runtime started.
+  const DWORD size = GetEnvironmentVariableA(name, nullptr, 0);
+  if (size == 0) return GetLastError() == ERROR_ENVVAR_NOT_FOUND ? std::nullopt : std::optional<std::string>("");
+  std::string value(size, '\0');
+  const DWORD length = GetEnvironmentVariableA(name, value.data(), size);
+  value.resize(length);
+  return value;
+#else
   const char* value = std::getenv(name);
   if (value == nullptr) return std::nullopt;
   return std::string(value);
+#endif
 }
 
 Choice ChoiceFromEnvironment() { return Choice{Env("RU3_SIMULATOR"), Env("RU3_PORT_TRACE")}; }

@@ -114,6 +114,24 @@ class PollTimer {
   std::shared_ptr<Impl> impl_;
 };
 
+// The hidden window that receives device messages (WM_DEVICECHANGE 0x219 and
+// the private message 0x40D). On Windows a real, never shown window of class
+// "TDeviceMessageReceiver" on the calling thread, whose messages reach
+// `on_message` through the host's message loop. Elsewhere it has no window
+// and messages are delivered by the library itself.
+class DeviceWindow {
+ public:
+  explicit DeviceWindow(std::function<void(std::uint32_t)> on_message);
+  DeviceWindow(const DeviceWindow&) = delete;
+  DeviceWindow& operator=(const DeviceWindow&) = delete;
+  ~DeviceWindow();
+
+  struct Impl;
+
+ private:
+  std::shared_ptr<Impl> impl_;
+};
+
 // A modal notice to the user. Windows: a message box. POSIX: one line (or
 // lines) on standard error. Tests may capture them.
 void ShowMessage(const std::string& text);

@@ -62,6 +62,12 @@ PollTimer::~PollTimer() {
   }
 }
 
+struct DeviceWindow::Impl {};
+
+DeviceWindow::DeviceWindow(std::function<void(std::uint32_t)> /*on_message*/) {}
+
+DeviceWindow::~DeviceWindow() = default;
+
 void PollTimer::SetEnabled(bool enabled) { impl_->enabled.store(enabled); }
 
 bool PollTimer::Enabled() const { return impl_->enabled.load(); }

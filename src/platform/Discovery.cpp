@@ -1,0 +1,85 @@
+// Printer-port discovery: the base addresses of LPT1, LPT2 and LPT3.
+//
+// On the 9x family the system's device configuration knows them. On the NT
+// family (and on Linux and the simulator, which report themselves as NT) the
+// classic addresses are probed: a port counts as present when a device of
+// that name opens and the data register at the address holds the pattern
+// 0xAA written to it 100 ms earlier. Every entry is probed at its first-choice
+// address, then the entries still empty try the other addresses in a fixed
+// order, never taking an address that another entry already holds at its own
+// first choice.
+#include <string>
+
+#include "platform/Global.h"
+#include "platform/host.h"
+
+namespace ru3 {
+
+namespace {
+
+constexpr std::uint16_t kLpt1Classic = 0x378;
+constexpr std::uint16_t kLpt2Classic = 0x278;
+constexpr std::uint16_t kLpt3Classic = 0x3BC;
+constexpr std::uint16_t kLpt1LastResort = 0xEC00;  // a common PCI card base
+
+constexpr std::uint8_t kProbePattern = 0xAA;
+constexpr std::uint8_t kControlProbe = 0x00;
+constexpr std::int32_t kProbeSettleMs = 100;
+
+// Device names are copied into a buffer of ten characters and a terminator
+// before they are opened; longer names are cut there.
+constexpr std::size_t kDeviceNameChars = 10;
+
+// Entry `entry` (0..2) := address when the probe answers, else 0.
+void ProbeInto(int entry, std::uint16_t address, const char* name) {
+  LptAddress[static_cast<std::size_t>(entry)] = ProbePort(address, name) ? address : 0;
+}
+
+}  // namespace
+
+bool ProbePort(std::uint16_t address, const std::string& name) {
+  platform::Backend& backend = platform::CurrentBackend();
+  const platform::DeviceHandle device = backend.OpenDevice(name.substr(0, kDeviceNameChars));
+  if (device == platform::kNoDevice) return false;  // no such port: nothing touched, no wait
+  PortOut(address, kProbePattern);
+  PortOut(static_cast<std::uint16_t>(address + 2), kControlProbe);
+  Delay(kProbeSettleMs);
+  const bool answered = PortIn(address) == kProbePattern;
+  backend.CloseDevice(device);
+  return answered;
+}
+
+void DiscoverPorts() {
+  platform::Backend& backend = platform::CurrentBackend();
+  switch (backend.PlatformId()) {
+    case platform::kPlatform9x:
+      // The configuration decides alone, found or not: no probing follows.
+      for (int i = 0; i < 3; ++i) {
+        const std::uint64_t base = backend.LookupPortBase(LptName(i));
+        LptAddress[static_cast<std::size_t>(i)] = static_cast<std::int32_t>(static_cast<std::uint32_t>(base));
+      }
+      return;
+    case platform::kPlatformNT: {
+      // First choices.
+      ProbeInto(0, kLpt1Classic, "LPT1");
+      ProbeInto(1, kLpt2Classic, "LPT2");
+      ProbeInto(2, kLpt3Classic, "LPT3");
+      const auto lpt = [](int i) { return LptAddress[static_cast<std::size_t>(i)]; };
+      // LPT1 fallbacks.
+      if (lpt(0) == 0 && lpt(1) != kLpt2Classic) ProbeInto(0, kLpt2Classic, "LPT1");
+      if (lpt(0) == 0 && lpt(2) != kLpt3Classic) ProbeInto(0, kLpt3Classic, "LPT1");
+      if (lpt(0) == 0) ProbeInto(0, kLpt1LastResort, "LPT1");
+      // LPT2 fallbacks.
+      if (lpt(1) == 0 && lpt(0) != kLpt1Classic) ProbeInto(1, kLpt1Classic, "LPT2");
+      if (lpt(1) == 0 && lpt(2) != kLpt3Classic) ProbeInto(1, kLpt3Classic, "LPT2");
+      // LPT3 fallbacks.
+      if (lpt(2) == 0 && lpt(0) != kLpt1Classic) ProbeInto(2, kLpt1Classic, "LPT3");
+      if (lpt(2) == 0 && lpt(0) != kLpt2Classic) ProbeInto(2, kLpt2Classic, "LPT3");
+      return;
+    }
+    default:
+      return;  // an unknown family: the table stays as it is
+  }
+}
+
+}  // namespace ru3

@@ -1,10 +1,88 @@
-// Auxiliary outputs: pending. Placeholder bodies keep the object complete.
+// Auxiliary outputs: which of up to four units on the port the register
+// traffic addresses, the two-channel 12-bit DAC (-10 V..+10 V) and the two
+// motor outputs, which are register 10 of unit 4.
+//
+// The DAC channels are selected through register 9 (7 first channel, 11
+// second, 3 none) and loaded serially through register 5 (bit 2 data, bit 0
+// clock), twelve bits, most significant first. Nothing is read back.
+#include <cmath>
+
 #include "instrument/DUDA3.h"
 
 namespace ru3 {
-void VOz3::SelectUnit(std::int32_t unit) { nActiveUnit = unit; }
-std::uint16_t VOz3::DacCode(long double) { return 2048; }
-void VOz3::SetDac(long double, long double) {}
-void VOz3::SetMotor(bool, bool) {}
-void VOz3::FillGeneratorMemory(std::int32_t, const std::uint16_t*) {}
+
+namespace {
+
+constexpr std::uint16_t kSerialRegister = 5;
+constexpr std::uint16_t kSelectRegister = 9;
+constexpr std::uint16_t kMotorRegister = 10;
+constexpr std::uint16_t kSelectNone = 3;
+constexpr std::uint16_t kSelectDacFirst = 7;
+constexpr std::uint16_t kSelectDacSecond = 11;
+constexpr std::int32_t kMotorUnit = 4;
+
+constexpr long double kDacLow = -10.0L;
+constexpr long double kDacHigh = 10.0L;
+constexpr std::uint16_t kDacMaxCode = 4095;
+
+// Data-port bits 4-5 of units 1..4.
+constexpr std::uint8_t UnitBits(std::int32_t unit) { return static_cast<std::uint8_t>((4 - unit) << 4); }
+
+// Twelve bits, most significant first: data set with the clock low, then the
+// clock rises and falls.
+void ShiftDacCode(VOz3& out, std::uint16_t code) {
+  for (std::uint16_t mask = 0x800; mask != 0; mask >>= 1) {
+    const std::uint16_t d = (code & mask) != 0 ? 4 : 0;
+    out.Reg(kSerialRegister, d);
+    out.Reg(kSerialRegister, static_cast<std::uint16_t>(d + 1));
+    out.Reg(kSerialRegister, d);
+  }
+}
+
+}  // namespace
+
+void VOz3::SelectUnit(std::int32_t unit) {
+  // Any number is remembered; only 1..4 change the bits.
+  if (unit >= 1 && unit <= 4) UnitSelectBits = UnitBits(unit);
+  nActiveUnit = unit;
+}
+
+std::uint16_t VOz3::DacCode(long double volts) {
+  if (std::isnan(volts) || volts < kDacLow) volts = kDacLow;
+  if (volts > kDacHigh) volts = kDacHigh;
+  const long double code = RoundHalfEven((volts - kDacLow) / (kDacHigh - kDacLow) * 4096.0L);
+  // +10 V lands on 4096, one past the top code.
+  return code > kDacMaxCode ? kDacMaxCode : static_cast<std::uint16_t>(code);
+}
+
+void VOz3::SetDac(long double first, long double second) {
+  // Without an opened instrument the base address may be 0 (the PC's DMA
+  // controller); write nothing then.
+  if (!bInstrumentOpen) return;
+  const std::uint16_t c1 = DacCode(first);
+  const std::uint16_t c2 = DacCode(second);
+  Reg(kSerialRegister, 0);
+  Reg(kSelectRegister, kSelectDacFirst);
+  ShiftDacCode(*this, c1);
+  Reg(kSelectRegister, kSelectNone);
+  Reg(kSelectRegister, kSelectDacSecond);
+  ShiftDacCode(*this, c2);
+  Reg(kSelectRegister, kSelectNone);
+}
+
+void VOz3::SetMotor(bool first, bool second) {
+  if (!bInstrumentOpen) return;
+  // The motors hang on unit 4 whatever unit is active; the selection is
+  // exactly as before afterwards.
+  const std::int32_t saved_unit = nActiveUnit;
+  const std::uint8_t saved_bits = UnitSelectBits;
+  SelectUnit(kMotorUnit);
+  Reg(kMotorRegister, static_cast<std::uint16_t>((first ? 1 : 0) + (second ? 2 : 0)));
+  nActiveUnit = saved_unit;
+  UnitSelectBits = saved_bits;
+}
+
+// This instrument has no generator memory.
+void VOz3::FillGeneratorMemory(std::int32_t /*count*/, const std::uint16_t* /*samples*/) {}
+
 }  // namespace ru3

@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.25)
 # Asserts that the shared library exports exactly the functions of the
 # export table in the public header, and nothing else of its own.
 file(READ ${HEADER} header)

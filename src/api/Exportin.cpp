@@ -133,10 +133,10 @@ RU3_API uint16_t RU3_CALL InitInstrument(uint32_t address) noexcept {
 
     state.InstrumentInitialised = true;
     state.DataFetched = true;
-    state.MsgMeasurementReady = ru3::platform::RegisterWindowMessage("Zirire: MeasurementReady");
-    state.MsgTransUpdate = ru3::platform::RegisterWindowMessage("Zirire: TransUpdate");
-    state.MsgTransReady = ru3::platform::RegisterWindowMessage("Zirire: TransReady");
-    state.MsgSettingChanged = ru3::platform::RegisterWindowMessage("Zirire: SettingChanged");
+    state.MsgMeasurementReady = ru3::platform::RegisterWindowMessageName("Zirire: MeasurementReady");
+    state.MsgTransUpdate = ru3::platform::RegisterWindowMessageName("Zirire: TransUpdate");
+    state.MsgTransReady = ru3::platform::RegisterWindowMessageName("Zirire: TransReady");
+    state.MsgSettingChanged = ru3::platform::RegisterWindowMessageName("Zirire: SettingChanged");
     (void)instrument.RegisterMessageTarget(4, state.MsgTransUpdate);
     (void)instrument.RegisterMessageTarget(5, state.MsgTransReady);
     return rcOk;

@@ -172,7 +172,7 @@ void ShowMessage(const std::string& text) {
   ShowSystemMessage(text);
 }
 
-std::uint32_t RegisterWindowMessage(const std::string& name) {
+std::uint32_t RegisterWindowMessageName(const std::string& name) {
   // Every registration is recorded, in order; a name keeps the id it got
   // first, as registered window messages do.
   std::vector<std::string>& names = MessageNames();

@@ -141,7 +141,7 @@ void SetMessageSink(std::function<void(const std::string&)> sink);
 
 // Registers a window message name and returns its id. POSIX records the
 // names in order and hands out ids from 0xC000 upwards.
-std::uint32_t RegisterWindowMessage(const std::string& name);
+std::uint32_t RegisterWindowMessageName(const std::string& name);
 // Every name registered so far, in order (POSIX; empty on Windows).
 std::vector<std::string> RegisteredMessageNames();
 

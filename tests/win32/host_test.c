@@ -1,0 +1,170 @@
+/* A Win32 host of DLL.dll, run under Wine: loads the library by name,
+ * resolves functions by name and by ordinal, and measures from the simulator
+ * in block, synchronous and timer-driven style. Prints one line per check
+ * and, at the end, "N passed, N failed". Exit status 0 when all passed. */
+#include <windows.h>
+
+#include <math.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "ru3/ru3.h"
+
+static int passed = 0, failed = 0;
+
+static void check(int ok, const char* what) {
+  printf("%s: %s\n", ok ? "ok" : "FAILED", what);
+  if (ok) ++passed; else ++failed;
+}
+
+typedef uint16_t(__stdcall* FnInit)(uint32_t);
+typedef uint16_t(__stdcall* FnVoid)(void);
+typedef int32_t(__stdcall* FnInt)(void);
+typedef double(__stdcall* FnDouble)(void);
+typedef uint16_t(__stdcall* FnSetLevel)(uint32_t, double);
+typedef uint16_t(__stdcall* FnGetLevel)(uint32_t, double*);
+typedef uint16_t(__stdcall* FnDac)(double, double);
+typedef uint16_t(__stdcall* FnSens)(uint32_t, double*);
+typedef uint16_t(__stdcall* FnFreq)(uint32_t*);
+typedef uint16_t(__stdcall* FnTwoD)(double*, double*);
+typedef uint16_t(__stdcall* FnTwoW)(uint16_t*, uint16_t*);
+typedef uint16_t(__stdcall* FnMode)(int32_t);
+typedef uint16_t(__stdcall* FnU32)(uint32_t);
+typedef uint16_t(__stdcall* FnOne)(int32_t, double*, double*);
+
+static HMODULE dll;
+
+static FARPROC by_name(const char* name) { return GetProcAddress(dll, name); }
+static FARPROC by_ordinal(int ordinal) { return GetProcAddress(dll, (LPCSTR)(ULONG_PTR)ordinal); }
+
+/* Calls through a __stdcall pointer and reports whether the stack pointer is
+ * where it was: the callee must remove its own arguments, 16 bytes for two
+ * doubles or a channel and a double. */
+static int stack_balanced_dac(FnDac f) {
+  unsigned before = 0, after = 0;
+  __asm__ volatile("movl %%esp, %0" : "=r"(before));
+  f(1.0, -2.0);
+  __asm__ volatile("movl %%esp, %0" : "=r"(after));
+  return before == after;
+}
+static int stack_balanced_level(FnSetLevel f) {
+  unsigned before = 0, after = 0;
+  uint16_t status;
+  __asm__ volatile("movl %%esp, %0" : "=r"(before));
+  status = f(1, 0.5);
+  __asm__ volatile("movl %%esp, %0" : "=r"(after));
+  return before == after && status == RU3_OK;
+}
+
+static void pump_messages(DWORD milliseconds) {
+  DWORD start = GetTickCount();
+  MSG msg;
+  while (GetTickCount() - start < milliseconds) {
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    Sleep(1);
+  }
+}
+
+int main(void) {
+  static double v1[32760], v2[32760];
+  int i, n_names_ok = 1, record;
+  dll = LoadLibraryA("DLL.dll");
+  check(dll != NULL, "LoadLibraryA(\"DLL.dll\")");
+  if (dll == NULL) { printf("0 passed, 1 failed\n"); return 1; }
+
+  /* Every name of the export table resolves, and to the same code as its
+   * ordinal; the two empty ordinals resolve to nothing. */
+#define RESOLVE(ord, name) \
+  if (by_name(#name) == NULL || by_name(#name) != by_ordinal(ord)) { n_names_ok = 0; printf("  mismatch: %s @%d\n", #name, ord); }
+  RU3_EXPORT_TABLE(RESOLVE)
+#undef RESOLVE
+  check(n_names_ok, "all 115 names resolve, by name and by ordinal alike");
+  check(by_ordinal(68) == NULL && by_ordinal(69) == NULL, "ordinals 68 and 69 are empty");
+
+  FnInit init = (FnInit)by_ordinal(1);
+  FnVoid exit_ = (FnVoid)by_name("ExitInstrument");
+  check(init(0) == RU3_OK, "InitInstrument opens the simulated instrument");
+  check(((FnInt)by_name("GetMaxSampleFrequency"))() == 200000, "GetMaxSampleFrequency is 200000");
+
+  check(stack_balanced_dac((FnDac)by_name("SetDAC7394")), "SetDAC7394(double, double) cleans its 16 bytes");
+  check(stack_balanced_level((FnSetLevel)by_ordinal(36)), "SetTriggerLevel(ch, double) cleans its 12 bytes");
+  {
+    double level = 0.0;
+    ((FnGetLevel)by_name("GetTriggerLevel"))(1, &level);
+    check(fabs(level - 0.5) < 80.0 / 128.0, "GetTriggerLevel reads back the level just set");
+    ((FnSetLevel)by_name("SetTriggerLevel"))(1, 0.0);
+  }
+
+  {
+    double range = 2.0;
+    uint32_t freq = 100000;
+    ((FnSens)by_name("SetSensitivity"))(1, &range);
+    range = 2.0;
+    ((FnSens)by_name("SetSensitivity"))(2, &range);
+    check(range == 2.0, "SetSensitivity selects the 2 V range");
+    check(((FnFreq)by_name("SetSampleFrequency"))(&freq) == RU3_OK && freq == 100000,
+          "SetSampleFrequency 100000 Hz");
+  }
+  record = ((FnInt)by_name("GetRecordLength"))();
+  check(record == 512, "record length 512");
+
+  /* Block style. */
+  {
+    int ready = 0;
+    DWORD start = GetTickCount();
+    check(((FnVoid)by_name("ADC_Start"))() == RU3_OK, "ADC_Start");
+    while (!ready && GetTickCount() - start < 5000) {
+      ready = ((FnVoid)by_name("ADC_Ready"))() == 1;
+      if (!ready) ((FnVoid)by_name("ADC_ForceTrig"))();
+    }
+    check(ready, "ADC_Ready within 5 s");
+    check(((FnTwoD)by_name("ADC_GetDataVolt"))(v1, v2) == RU3_OK, "ADC_GetDataVolt");
+    {
+      double lo = 1e9, hi = -1e9;
+      for (i = 0; i < record; ++i) { if (v1[i] < lo) lo = v1[i]; if (v1[i] > hi) hi = v1[i]; }
+      printf("  block record ch1: %.3f .. %.3f V\n", lo, hi);
+      check(hi > lo && hi <= 2.0 && lo >= -2.0, "block record holds a signal within the 2 V range");
+    }
+  }
+
+  /* Synchronous. */
+  check(((FnVoid)by_name("StartMeasurement"))() == RU3_OK, "StartMeasurement");
+  check(((FnTwoD)by_name("GetMeasurement"))(v1, v2) == RU3_OK, "GetMeasurement after StartMeasurement");
+
+  /* Timer-driven: records arrive while the host pumps its message loop. */
+  {
+    double first = 0.0, a = 0.0, b = 0.0;
+    int changes = 0, k;
+    FnOne one = (FnOne)by_name("GetOneMeasurement");
+    check(((FnMode)by_name("DoMeasure"))(-1) == RU3_OK, "DoMeasure(-1)");
+    one(100, &first, &b);
+    for (k = 0; k < 20; ++k) {
+      pump_messages(50);
+      one(100, &a, &b);
+      if (a != first) { ++changes; first = a; }
+    }
+    printf("  sample 100 changed %d times in 1 s of message loop\n", changes);
+    check(changes >= 2, "timer-driven measuring delivers new records through the message loop");
+    ((FnMode)by_name("DoMeasure"))(0);
+  }
+
+  /* The hidden window answers the private message 0x40D. */
+  {
+    HWND hwnd = FindWindowA("TDeviceMessageReceiver", NULL);
+    check(hwnd != NULL, "the hidden TDeviceMessageReceiver window exists");
+    if (hwnd != NULL) {
+      PostMessageA(hwnd, WM_USER + 13, 0, 0);
+      pump_messages(100);
+      check(1, "0x40D delivered (notice on standard error)");
+    }
+  }
+
+  check(exit_() == RU3_OK, "ExitInstrument");
+  check(FindWindowA("TDeviceMessageReceiver", NULL) == NULL, "the hidden window is gone after ExitInstrument");
+  FreeLibrary(dll);
+  printf("%d passed, %d failed\n", passed, failed);
+  return failed == 0 ? 0 : 1;
+}

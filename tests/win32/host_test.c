@@ -56,6 +56,14 @@ static int stack_balanced_level(FnSetLevel f) {
   return before == after && status == RU3_OK;
 }
 
+/* The receiver is a hidden top-level window, or a message-only one where the
+ * session has no desktop (Wine without a display). */
+static HWND find_receiver(void) {
+  HWND hwnd = FindWindowA("TDeviceMessageReceiver", NULL);
+  if (hwnd == NULL) hwnd = FindWindowExA(HWND_MESSAGE, NULL, "TDeviceMessageReceiver", NULL);
+  return hwnd;
+}
+
 static void pump_messages(DWORD milliseconds) {
   DWORD start = GetTickCount();
   MSG msg;
@@ -92,19 +100,21 @@ int main(void) {
   check(stack_balanced_dac((FnDac)by_name("SetDAC7394")), "SetDAC7394(double, double) cleans its 16 bytes");
   check(stack_balanced_level((FnSetLevel)by_ordinal(36)), "SetTriggerLevel(ch, double) cleans its 12 bytes");
   {
-    double level = 0.0;
-    ((FnGetLevel)by_name("GetTriggerLevel"))(1, &level);
-    check(fabs(level - 0.5) < 80.0 / 128.0, "GetTriggerLevel reads back the level just set");
+    double level = 99.0;
+    uint16_t status = ((FnGetLevel)by_name("GetTriggerLevel"))(1, &level);
+    /* Level codes are 8 bits, 128 per full scale of the 80 V range. */
+    check(status == RU3_OK && fabs(level - 0.5) <= 80.0 / 128.0 / 2.0, "GetTriggerLevel reads back the level just set");
     ((FnSetLevel)by_name("SetTriggerLevel"))(1, 0.0);
   }
 
   {
-    double range = 2.0;
+    double range = 1.9;
+    uint16_t s1, s2;
     uint32_t freq = 100000;
-    ((FnSens)by_name("SetSensitivity"))(1, &range);
+    s1 = ((FnSens)by_name("SetSensitivity"))(1, &range);
     range = 2.0;
-    ((FnSens)by_name("SetSensitivity"))(2, &range);
-    check(range == 2.0, "SetSensitivity selects the 2 V range");
+    s2 = ((FnSens)by_name("SetSensitivity"))(2, &range);
+    check(s1 == RU3_OK && s2 == RU3_OK && range == 2.0, "SetSensitivity selects the 2 V range");
     check(((FnFreq)by_name("SetSampleFrequency"))(&freq) == RU3_OK && freq == 100000,
           "SetSampleFrequency 100000 Hz");
   }
@@ -153,7 +163,7 @@ int main(void) {
 
   /* The hidden window answers the private message 0x40D. */
   {
-    HWND hwnd = FindWindowA("TDeviceMessageReceiver", NULL);
+    HWND hwnd = find_receiver();
     check(hwnd != NULL, "the hidden TDeviceMessageReceiver window exists");
     if (hwnd != NULL) {
       PostMessageA(hwnd, WM_USER + 13, 0, 0);
@@ -163,7 +173,7 @@ int main(void) {
   }
 
   check(exit_() == RU3_OK, "ExitInstrument");
-  check(FindWindowA("TDeviceMessageReceiver", NULL) == NULL, "the hidden window is gone after ExitInstrument");
+  check(find_receiver() == NULL, "the hidden window is gone after ExitInstrument");
   FreeLibrary(dll);
   printf("%d passed, %d failed\n", passed, failed);
   return failed == 0 ? 0 : 1;

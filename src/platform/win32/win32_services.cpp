@@ -51,7 +51,11 @@ LRESULT CALLBACK HiddenWindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM
   return DefWindowProcA(hwnd, message, wparam, lparam);
 }
 
-HWND CreateHiddenWindow(const char* class_name, WindowTarget* target) {
+// Creates a never shown window of the class. A top-level window receives the
+// system's broadcasts (WM_DEVICECHANGE); where no top-level window can be
+// made (a desktop-less session), or none is wanted, a message-only window
+// still receives the messages posted to it.
+HWND CreateHiddenWindow(const char* class_name, WindowTarget* target, bool top_level) {
   HINSTANCE instance = ModuleInstance();
   WNDCLASSA wc{};
   if (GetClassInfoA(instance, class_name, &wc) == 0) {
@@ -61,7 +65,11 @@ HWND CreateHiddenWindow(const char* class_name, WindowTarget* target) {
     wc.lpszClassName = class_name;
     RegisterClassA(&wc);
   }
-  HWND hwnd = CreateWindowExA(0, class_name, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
+  HWND hwnd = nullptr;
+  if (top_level) hwnd = CreateWindowExA(0, class_name, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
+  if (hwnd == nullptr) {
+    hwnd = CreateWindowExA(0, class_name, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+  }
   if (hwnd != nullptr) SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(target));
   return hwnd;
 }
@@ -87,7 +95,7 @@ struct PollTimer::Impl : WindowTarget {
 
 PollTimer::PollTimer(std::function<void()> on_tick) : impl_(std::make_shared<Impl>()) {
   impl_->on_tick = std::move(on_tick);
-  impl_->hwnd = CreateHiddenWindow("RU3PollTimer", impl_.get());
+  impl_->hwnd = CreateHiddenWindow("RU3PollTimer", impl_.get(), false);
 }
 
 PollTimer::~PollTimer() {
@@ -124,7 +132,7 @@ struct DeviceWindow::Impl : WindowTarget {
 
 DeviceWindow::DeviceWindow(std::function<void(std::uint32_t)> on_message) : impl_(std::make_shared<Impl>()) {
   impl_->on_message = std::move(on_message);
-  impl_->hwnd = CreateHiddenWindow("TDeviceMessageReceiver", impl_.get());
+  impl_->hwnd = CreateHiddenWindow("TDeviceMessageReceiver", impl_.get(), true);
 }
 
 DeviceWindow::~DeviceWindow() {

@@ -229,6 +229,36 @@ TEST_F(ApiSettings, TriggerLevelVoltsToCodeRoundsTiesToEvenAndClamps) {
   EXPECT_EQ(SetTriggerLevel(3, 0.0), RU3_BAD_CHANNEL);
 }
 
+// The host knows each range as a double: on every range the range it reads
+// back is an accepted level and hysteresis, and selecting it again is no
+// change. (0.8 as a double lies above 0.8 in extended precision.)
+TEST_F(ApiSettings, TheRangeAsReportedIsAcceptedOnEveryRange) {
+  std::array<double, 20> ranges{};
+  ASSERT_EQ(GetAvailableSensitivities(ranges.data()), RU3_OK);
+  for (std::size_t i = 0; i < 10; ++i) {
+    double range = ranges[i];
+    ASSERT_EQ(SetSensitivity(1, &range), RU3_OK);
+    ASSERT_EQ(GetSensitivity(1, &range), RU3_OK);
+    o->nCalculations = 5;
+    EXPECT_EQ(SetSensitivity(1, &range), RU3_OK);
+    EXPECT_EQ(o->nCalculations, 5) << range;
+    EXPECT_EQ(SetTriggerLevel(1, range), RU3_OK) << range;
+    EXPECT_EQ(o->anTrigLevel[1], 255) << range;
+    double level = 0.0;
+    EXPECT_EQ(GetTriggerLevel(1, &level), RU3_OK);
+    EXPECT_EQ(level, range);
+    EXPECT_EQ(SetTriggerLevel(1, -range), RU3_OK) << range;
+    EXPECT_EQ(o->anTrigLevel[1], 0) << range;
+    EXPECT_EQ(SetTriggerLevel(1, std::nextafter(range, 1000.0)), RU3_BAD_VALUE) << range;
+    // Mode 1 (hysteresis above the level): half the range above half the range.
+    o->abyTrigMode[1] = 1;
+    o->anTrigLevel[1] = 127 + 64;
+    EXPECT_EQ(SetTriggerHys(1, range / 2), RU3_OK) << range;
+    EXPECT_EQ(o->anTrigHys[1], 64) << range;
+    o->abyTrigMode[1] = 0;
+  }
+}
+
 TEST_F(ApiSettings, HysteresisIsTestedByChannelOnesWholeModeByte) {
   // Range 80 V: one code is 0.625 V; level codes 0 = -79.375 V, 255 = +80 V.
   struct Case {

@@ -40,23 +40,29 @@ bool ExternalClockAvailable(const VOz3& instrument) {
          instrument.rMaxSampleFreq >= 50.0e6L;
 }
 
+// A channel's range in volts as the host sees it (a double). Limits on volts
+// the host passes are taken against this value, so that the range the library
+// reports is itself accepted: 0.8 as a double lies above 0.8 in extended
+// precision.
+double RangeVolts(const VOz3& instrument, int ch) { return static_cast<double>(instrument.Sensitivity(ch)); }
+
 // Conversion between volts and raw trigger codes for the object's trigger
 // resolution: 8 bits (and anything other than 16) or 16 bits.
 struct TriggerScale {
-  long double offset;
-  long double scale;
-  long double largest_level;
-  long double largest_hysteresis;
+  double offset;
+  double scale;
+  double largest_level;
+  double largest_hysteresis;
 };
 
 TriggerScale ScaleOf(const VOz3& instrument) {
-  if (instrument.wTrigLevelBits == 16) return {32767.0L, 32768.0L, 65535.0L, 65535.0L};
-  return {127.0L, 128.0L, 256.0L, 256.0L};
+  if (instrument.wTrigLevelBits == 16) return {32767.0, 32768.0, 65535.0, 65535.0};
+  return {127.0, 128.0, 256.0, 256.0};
 }
 
-long double TriggerLevelVolts(const VOz3& instrument, int ch) {
+double TriggerLevelVolts(const VOz3& instrument, int ch) {
   const TriggerScale s = ScaleOf(instrument);
-  return (static_cast<long double>(instrument.TrigLevel(ch)) - s.offset) * instrument.Sensitivity(ch) / s.scale;
+  return (static_cast<double>(instrument.TrigLevel(ch)) - s.offset) * RangeVolts(instrument, ch) / s.scale;
 }
 
 bool TriggerSourceAvailable(const VOz3& instrument, std::uint8_t source) {
@@ -392,7 +398,10 @@ RU3_API uint16_t RU3_CALL SetSensitivity(uint32_t ch, double* range) noexcept {
     const uint8_t channel = LowByte(ch);
     if (!ChannelOk(*instrument, channel)) return rcBadChannel;
     if (range == nullptr) return rcBadValue;
-    instrument->SetSensitivity(channel, static_cast<long double>(*range));
+    // The range the host read back selects that very range: no restart of the
+    // average, no reprogramming.
+    const long double current = instrument->Sensitivity(channel);
+    instrument->SetSensitivity(channel, *range == static_cast<double>(current) ? current : *range);
     const long double actual = instrument->Sensitivity(channel);
     *range = static_cast<double>(actual);
     State().VoltPerCode[channel] = static_cast<double>(actual / 32768.0L);
@@ -472,10 +481,9 @@ RU3_API uint16_t RU3_CALL SetDcLevel(uint32_t ch, double level) noexcept {
     if (!instrument->bDcLevel) return rcNotAvailable;
     const uint8_t channel = LowByte(ch);
     if (!ChannelOk(*instrument, channel)) return rcBadChannel;
-    const long double limit = 2.0L * instrument->Sensitivity(channel);
-    const auto wanted = static_cast<long double>(level);
-    if (!(wanted >= -limit && wanted <= limit)) return rcBadValue;  // also not-a-number
-    instrument->SetDcLevel(channel, wanted);
+    const double limit = 2.0 * RangeVolts(*instrument, channel);
+    if (!(level >= -limit && level <= limit)) return rcBadValue;  // also not-a-number
+    instrument->SetDcLevel(channel, level);
     return rcOk;
   });
 }
@@ -601,12 +609,11 @@ RU3_API uint16_t RU3_CALL SetTriggerLevel(uint32_t ch, double level) noexcept {
     if (instrument == nullptr) return rcNoInstrument;
     const uint8_t channel = LowByte(ch);
     if (!ChannelOk(*instrument, channel)) return rcBadChannel;
-    const long double range = instrument->Sensitivity(channel);
-    const auto volts = static_cast<long double>(level);
-    if (!(volts >= -range && volts <= range)) return rcBadValue;  // also not-a-number
+    const double range = RangeVolts(*instrument, channel);
+    if (!(level >= -range && level <= range)) return rcBadValue;  // also not-a-number
     const TriggerScale s = ScaleOf(*instrument);
-    long double code = ru3::RoundHalfEven(volts / range * s.scale) + s.offset;
-    if (code < 0.0L) code = 0.0L;
+    double code = static_cast<double>(ru3::RoundHalfEven(level / range * s.scale)) + s.offset;
+    if (code < 0.0) code = 0.0;
     if (code > s.largest_level) code = s.largest_level;
     instrument->SetTrigLevel(channel, static_cast<int32_t>(code));
     return rcOk;
@@ -621,8 +628,7 @@ RU3_API uint16_t RU3_CALL GetTriggerHys(uint32_t ch, double* hysteresis) noexcep
     if (!ChannelOk(*instrument, channel)) return rcBadChannel;
     if (hysteresis == nullptr) return rcBadValue;
     const TriggerScale s = ScaleOf(*instrument);
-    *hysteresis = static_cast<double>(static_cast<long double>(instrument->TrigHys(channel)) *
-                                      instrument->Sensitivity(channel) / s.scale);
+    *hysteresis = static_cast<double>(instrument->TrigHys(channel)) * RangeVolts(*instrument, channel) / s.scale;
     return rcOk;
   });
 }
@@ -633,9 +639,9 @@ RU3_API uint16_t RU3_CALL SetTriggerHys(uint32_t ch, double hysteresis) noexcept
     if (instrument == nullptr) return rcNoInstrument;
     const uint8_t channel = LowByte(ch);
     if (!ChannelOk(*instrument, channel)) return rcBadChannel;
-    const long double range = instrument->Sensitivity(channel);
-    const long double level = TriggerLevelVolts(*instrument, channel);
-    const auto hys = static_cast<long double>(hysteresis);
+    const double range = RangeVolts(*instrument, channel);
+    const double level = TriggerLevelVolts(*instrument, channel);
+    const double hys = hysteresis;
     // The kind of channel 1 (its whole stored byte) decides which side of the
     // level the hysteresis lies on, whichever channel is being set.
     bool accepted = false;
@@ -648,7 +654,7 @@ RU3_API uint16_t RU3_CALL SetTriggerHys(uint32_t ch, double hysteresis) noexcept
         break;
       case 2:
       case 3:
-        accepted = level - hys >= -range || hys >= 0.0L;
+        accepted = level - hys >= -range || hys >= 0.0;
         break;
       default:
         accepted = false;
@@ -656,11 +662,11 @@ RU3_API uint16_t RU3_CALL SetTriggerHys(uint32_t ch, double hysteresis) noexcept
     }
     // A negative hysteresis has no meaning; refused rather than turned into
     // the largest code.
-    if (!accepted || !(hys >= 0.0L)) return rcBadValue;
+    if (!accepted || !(hys >= 0.0)) return rcBadValue;
     const TriggerScale s = ScaleOf(*instrument);
     // Limited to the largest code: a hysteresis far beyond the range saturates
     // instead of wrapping around to a small code.
-    long double code = ru3::RoundHalfEven(hys / range * s.scale);
+    double code = static_cast<double>(ru3::RoundHalfEven(hys / range * s.scale));
     if (!(code <= s.largest_hysteresis)) code = s.largest_hysteresis;
     instrument->SetTrigHys(channel, static_cast<int32_t>(code));
     return rcOk;

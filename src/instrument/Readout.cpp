@@ -1,9 +1,238 @@
-// Sample memory read-out: pending. Placeholder bodies keep the object complete.
+// Reading the ring memory into the channel buffers.
+//
+// When a measurement is complete the newest lPreSamples + lPostSamples samples
+// of each measured channel lie in the instrument's ring memory (32768 samples
+// per channel). The read-out finds them from the write pointer, seeks the read
+// address there, and clocks the samples out one by one: data-port bit 7 is the
+// read clock, bit 6 chooses the channel, and every sample arrives as three
+// nibbles on status bits 3-6, inverted. While reading it folds the record into
+// the running average and judges the level of each channel, which gives the
+// auto-ranging step the next arming applies.
+//
+// This is the library's hot path: a full two-channel record is about half a
+// million port accesses, so nothing here allocates and the per-sample loop
+// does only the port accesses and a few bit operations.
+#include <cmath>
+
 #include "instrument/DUDA3.h"
 
 namespace ru3 {
-std::int32_t VOz3::ReadWritePointer() { return 0; }
-void VOz3::ReadOut() {}
-void VOz3::ReadSamples(int, std::int32_t, std::int32_t) {}
-void VOz3::ArmAndWait(std::int32_t) {}
+
+namespace {
+
+// Sample-word limits of the level judgement: outside [kOverRangeLow,
+// kOverRangeHigh] the input is over range; strictly inside (kMidBandLow,
+// kMidBandHigh) on every sample it would fit a more sensitive range.
+constexpr std::uint16_t kOverRangeLow = 0x0300;
+constexpr std::uint16_t kOverRangeHigh = 0xFD00;
+constexpr std::uint16_t kMidBandLow = 0x5400;
+constexpr std::uint16_t kMidBandHigh = 0xAC00;
+
+// Status bit 6 of register 2: the ring memory has been filled at least once
+// since arming.
+constexpr std::uint16_t kStatusWrapped = 0x40;
+
+// Longest wait of a seek for the hardware to reach the start position.
+constexpr std::uint32_t kSeekTimeOutMs = 1000;
+
+// The record's position count lPreSamples + lPostSamples, kept inside the
+// buffers even if the two ever disagree with the record length.
+std::int32_t RecordPositions(std::int32_t pre, std::int32_t post) {
+  const std::int64_t n = static_cast<std::int64_t>(pre) + post;
+  if (n < 0) return 0;
+  if (n > kMaxRecordLength) return kMaxRecordLength;
+  return static_cast<std::int32_t>(n);
+}
+
+// Folds the record just read into the channel's running average, in single
+// precision over positions 0..N inclusive: a = x / c + (c - 1) * A / c, so
+// c = 1 restarts the average from the new record. The buffer receives the
+// mean taken to the nearest integer, ties to even.
+void AverageChannel(VOz3& instrument, int ch, std::int32_t positions) {
+  if (instrument.nAverageNumber == 1) return;
+  const float c = static_cast<float>(instrument.nCalculations < 1 ? 1 : instrument.nCalculations);
+  const float c_minus_1 = c - 1.0F;
+  std::uint16_t* const data = instrument.ChannelData(ch);
+  float* const average = instrument.ChannelAverage(ch);
+  for (std::int32_t i = 0; i <= positions; ++i) {
+    const float x = static_cast<float>(data[i]);
+    const float a = x / c + c_minus_1 * average[i] / c;
+    average[i] = a;
+    data[i] = static_cast<std::uint16_t>(std::lrintf(a));  // default rounding: ties to even
+  }
+}
+
+// The auto-ranging step of a channel from the level flags of its read:
+// a signal that stays in the middle band fits the next more sensitive range,
+// one that reaches the ends needs the next less sensitive one.
+void JudgeRange(VOz3& instrument, int ch) {
+  const auto idx = static_cast<std::size_t>(ch);
+  if (instrument.abInMidBand[idx] && instrument.awRange[idx] > 1) instrument.anRangeStep[idx] = -1;
+  if (instrument.abOverRange[idx] && instrument.awRange[idx] < instrument.nNrRanges) instrument.anRangeStep[idx] = +1;
+}
+
+}  // namespace
+
+std::int32_t VOz3::ReadWritePointer() {
+  // The instrument reports a 16-bit count; the newest sample lies at
+  // 32765 - (count >> 1), modulo the ring size.
+  const std::int32_t hi = ReadReg(1);
+  const std::int32_t lo = ReadReg(0);
+  const std::int32_t p = ((hi << 8) + lo) >> 1;
+  std::int32_t w = 32765 - p;
+  if (w < 0) w += MemorySize;
+  return w;
+}
+
+void VOz3::ReadOut() {
+  if (!bInstrumentOpen) return;
+  abOverRange[1] = abOverRange[2] = false;
+  abInMidBand[1] = abInMidBand[2] = true;
+
+  const bool wrapped = (ReadReg(2) & kStatusWrapped) != 0;
+  const std::int32_t w = ReadWritePointer();
+  const std::int32_t positions = RecordPositions(lPreSamples, lPostSamples);
+  std::int32_t n = positions;
+  std::int32_t s = w - n;
+  if (wrapped) {
+    if (s < 0) s += MemorySize;
+  } else if (s < 0) {
+    // The ring has not been filled yet: read only what was written so far;
+    // the leading positions of the record keep the no-sample fill.
+    n = w;
+    s = 0;
+  }
+
+  anRangeStep[1] = anRangeStep[2] = 0;
+
+  auto read_channel = [&](int ch) { (this->*Dispatch.ReadSamples)(ch, s, n); };
+  switch (mMeasureMode) {
+    case TMeasureMode::mCh1:
+      read_channel(1);
+      AverageChannel(*this, 1, positions);
+      JudgeRange(*this, 1);
+      break;
+    case TMeasureMode::mCh2:
+      read_channel(2);
+      AverageChannel(*this, 2, positions);
+      JudgeRange(*this, 2);
+      break;
+    case TMeasureMode::mCh12:
+    case TMeasureMode::mXY:
+      read_channel(1);
+      read_channel(2);
+      AverageChannel(*this, 1, positions);
+      AverageChannel(*this, 2, positions);
+      JudgeRange(*this, 1);
+      JudgeRange(*this, 2);
+      break;
+    default:
+      break;  // channels this instrument does not have: nothing is read
+  }
+}
+
+void VOz3::ReadSamples(int ch, std::int32_t start, std::int32_t count) {
+  if (!bHardwareAvailable) return;
+  const std::int32_t n = RecordPositions(lPreSamples, lPostSamples);
+  std::uint16_t* const buffer = ChannelData(ch);
+  for (std::int32_t i = 0; i <= n; ++i) buffer[i] = kIdleFill;
+
+  if (start == 0) {
+    // Read address to the start of the memory.
+    Reg(1, 4);
+    Reg(1, 0);
+  } else {
+    (this->*Dispatch.ArmAndWait)(start);
+  }
+
+  abOverRange[ch] = false;
+  abInMidBand[ch] = true;
+
+  // Read-back select: the sample lane.
+  Reg(13, 0);
+  Reg(0, 1);
+  Reg(15, 3);
+
+  // Data-port bytes: bit 7 is the read clock (H high, L low), bit 6 selects
+  // the channel (1 = channel 1).
+  const std::uint8_t idle = DataIdleByte();
+  const std::uint8_t high = ch == 2 ? static_cast<std::uint8_t>(idle & 0xBF) : idle;
+  const std::uint8_t low = ch == 2 ? static_cast<std::uint8_t>(idle & 0x3F) : static_cast<std::uint8_t>(idle & 0x7F);
+  const auto data_port = static_cast<std::uint16_t>(nHardwareAddress);
+  const auto status_port = static_cast<std::uint16_t>(data_port + 1);
+  platform::Backend& port = platform::CurrentBackend();
+  const bool slow = bSlowIO;
+
+  auto out = [&](std::uint8_t value) {
+    port.Out(data_port, value);
+    if (slow) port.Out(data_port, value);
+  };
+  auto in = [&]() -> std::uint32_t {
+    if (slow) (void)port.In(status_port);
+    return port.In(status_port);
+  };
+
+  // Priming: the lane's pipeline is clocked before the first sample; once
+  // more after the address reset.
+  const int priming = start == 0 ? 3 : 2;
+  for (int i = 0; i < priming; ++i) {
+    out(high);
+    out(low);
+  }
+
+  // An input-channel trigger is registered two samples after the crossing,
+  // so those reads land two positions later; external and untriggered
+  // acquisitions have no such latency.
+  const std::int32_t offset =
+      (tsEffectiveTrigSource == TTrigSource::tsExternal || tsEffectiveTrigSource == TTrigSource::tsNoTrig) ? 0 : 2;
+
+  // Reads that fall before position 0 are taken from the lane and dropped.
+  const std::int32_t last = n - 1 + offset;
+  bool over_range = false;
+  bool in_mid_band = true;
+  for (std::int32_t i = n - count - 2 + offset; i <= last; ++i) {
+    out(low);
+    const std::uint32_t s1 = in();
+    out(high);
+    const std::uint32_t s2 = in();
+    out(low);
+    out(high);
+    const std::uint32_t s3 = in();
+    const std::uint32_t code = (((s1 << 1) & 0x0F0) | ((s2 << 5) & 0xF00) | ((s3 >> 3) & 0x00F)) ^ 0xFFF;
+    if (i < 0) continue;
+    const auto word = static_cast<std::uint16_t>(code << 4);
+    buffer[i] = word;
+    // A word over range lies outside the middle band too: a signal that
+    // overdrives even the least sensitive range must not be stepped down.
+    if (word <= kMidBandLow || word >= kMidBandHigh) {
+      in_mid_band = false;
+      if (word > kOverRangeHigh || word < kOverRangeLow) over_range = true;
+    }
+  }
+  if (over_range) abOverRange[ch] = true;
+  if (!in_mid_band) abInMidBand[ch] = false;
+
+  Reg(13, 2);
+  Reg(0, 0);
+}
+
+void VOz3::ArmAndWait(std::int32_t start) {
+  // Lets the acquisition hardware run `start` positions from the memory start,
+  // which leaves the read address there.
+  SetPostTriggerCounter(start);
+  Reg(0, 0);
+  Reg(7, static_cast<std::uint16_t>(ClockSelectBits + 3));
+  Reg(13, 2);
+  Reg(1, 6);
+  Reg(1, 0);
+  Reg(13, 10);
+  // At most 1000 ms; the unsigned difference is right across the tick wrap.
+  const std::uint32_t begin = TickCount();
+  while (!IsReady()) {
+    if (static_cast<std::uint32_t>(TickCount() - begin) > kSeekTimeOutMs) break;
+  }
+  Reg(13, 2);
+  Reg(7, static_cast<std::uint16_t>(ClockSelectBits + 1));
+}
+
 }  // namespace ru3

@@ -1,31 +1,248 @@
-// Acquisition engine: pending. Placeholder bodies keep the object complete.
+// The acquisition engine: arming, polling, the trigger time-out, completion.
+//
+// After arming, the instrument samples continuously into its ring memory;
+// when the trigger condition occurs it takes lPostSamples more samples, stops
+// and clears the busy bit of its status register. The engine watches that
+// bit, from the 1 ms poll timer or from the blocking loop of
+// StartMeasurement, forces a trigger when the time-out has run out, has the
+// finished record read into the channel buffers, counts the running average
+// and applies the auto-ranging steps the read-out found at the next arming.
+#include <limits>
+
 #include "instrument/DUDA3.h"
 
 namespace ru3 {
+
+namespace {
+
+// Status register (register 2) bits.
+constexpr std::uint16_t kStatusTrigCh1 = 0x01;
+constexpr std::uint16_t kStatusTrigCh2 = 0x02;
+constexpr std::uint16_t kStatusTrigExternal = 0x04;
+constexpr std::uint16_t kStatusBusy = 0x80;
+
+// Time-outs of this many seconds or more never force a trigger: the tick
+// arithmetic would no longer hold them.
+constexpr long double kTimeOutLimitSeconds = 2000000.0L;
+
+// An instrument that is switched off or unplugged leaves the status lines
+// floating: its registers read a constant value and the write pointer stops.
+// A live instrument moves the write pointer at every sample while it is busy,
+// armed or not yet triggered. The blocking measure looks at the pointer every
+// kStallCheckMs and gives up once it has stood still, while busy, for
+// kStallBaseMs plus three sample periods.
+constexpr std::uint32_t kStallCheckMs = 100;
+constexpr long double kStallBaseMs = 2000.0L;
+constexpr long double kStallPeriods = 3.0L;
+
+std::uint32_t StallLimitMs(long double sample_freq) {
+  constexpr auto kMax = static_cast<long double>(std::numeric_limits<std::uint32_t>::max());
+  // A frequency of 0 or below (never after opening) is treated as the slowest.
+  const long double freq = sample_freq > 0.0L ? sample_freq : kLowestSampleFreq;
+  const long double limit = kStallBaseMs + kStallPeriods * 1000.0L / freq;
+  return limit >= kMax ? std::numeric_limits<std::uint32_t>::max() : static_cast<std::uint32_t>(limit);
+}
+
+}  // namespace
+
 void VOz3::SetEnableMeasurements(bool on) {
   if (on == bEnableMeasurements) return;
   bEnableMeasurements = on;
   if (on) {
-    EnableTimer();
+    EnableTimer();  // also clears bArmed: the next tick arms afresh
   } else {
-    DisableTimer();
+    DisableTimer();  // an armed measurement stays armed
   }
 }
+
 void VOz3::SetAcquisitionMode(TAcquisitionMode mode) {
   if (mode == amAcquisitionMode) return;
   amAcquisitionMode = mode;
   if (mode == TAcquisitionMode::amOneShot) nCalculations = 1;
 }
-void VOz3::Poll() {}
-void VOz3::Arm() {}
-void VOz3::StartAcquisition() {}
-void VOz3::BlockingMeasure() {}
-void VOz3::Abort() {}
+
+void VOz3::ApplyRangeSteps() {
+  // A step found by the last read-out moves the range one index, on channels
+  // that auto-range and are measured. The range never leaves 1..nNrRanges
+  // (the read-out produces no step past either end; index 0 would select an
+  // empty table entry and becomes 1). A record taken on another range would
+  // turn the running average into nonsense, so a step restarts it.
+  for (int ch = 1; ch <= 2; ++ch) {
+    const auto idx = static_cast<std::size_t>(ch);
+    const TMeasureMode other_only = ch == 1 ? TMeasureMode::mCh2 : TMeasureMode::mCh1;
+    if (!abAutoRanging[idx] || mMeasureMode == other_only || anRangeStep[idx] == 0) continue;
+    awRange[idx] = static_cast<std::uint16_t>(awRange[idx] + anRangeStep[idx]);
+    if (awRange[idx] == 0) awRange[idx] = 1;
+    nCalculations = 1;
+    SettingsChanged();
+  }
+}
+
+void VOz3::Poll() {
+  if (!bInstrumentOpen) return;
+
+  if (!bArmed) {
+    bArmed = true;
+    ApplyRangeSteps();
+    if (bSettingsDirty) {
+      ProgramFrontEnd();
+      bSettingsDirty = false;
+    }
+    // A time-out shorter than one sample period: run untriggered until the
+    // next settings change.
+    if (rTrigTimeOut >= 0.0L && (rSampleFreq <= 0.0L || rTrigTimeOut < 1.0L / rSampleFreq)) {
+      tsEffectiveTrigSource = TTrigSource::tsNoTrig;
+    }
+    Arm();
+  }
+
+  if (OnTriggered) OnTriggered(this);
+
+  // Trigger time-out, counted from the end of the arm. Repeated on every
+  // step until the hardware reports ready.
+  if (rTrigTimeOut >= 0.0L && rTrigTimeOut < kTimeOutLimitSeconds) {
+    const std::uint32_t elapsed = TickCount() - nArmTick;
+    if (static_cast<long double>(elapsed) >= rTrigTimeOut * 1000.0L) {
+      ForceTrigger();
+      bSettingsDirty = true;
+    }
+  }
+
+  if (!IsReady()) {
+    anRangeStep[1] = anRangeStep[2] = 0;
+    return;
+  }
+
+  // Completion.
+  DisableTimer();
+  ReadOut();
+  if (amAcquisitionMode == TAcquisitionMode::amOneShot) {
+    if (nAverageNumber == 1 || nCalculations >= nAverageNumber) {
+      amAcquisitionMode = TAcquisitionMode::amHold;  // directly, not through the setter
+      SettingsChanged();
+    } else {
+      ++nCalculations;
+    }
+  } else if (nCalculations < nAverageNumber) {
+    ++nCalculations;
+  } else {
+    nCalculations = 1;
+  }
+  bArmed = false;
+  if (OnMeasurementReady) OnMeasurementReady(this);
+  bSettingsDirty = false;
+  EnableTimer();
+  bMeasurementDone = true;
+}
+
+void VOz3::Arm() {
+  if (!bInstrumentOpen) return;
+  ProgramTriggerLevels();
+  ProgramTriggerKind();
+  ProgramTriggerSource();
+
+  const long double produced = ProgramSampleClock(rSampleFreq);
+  if (produced != rSampleFreq) {
+    rSampleFreq = produced;
+    bSettingsDirty = true;
+    SettingsChanged();
+  }
+
+  SetPostTriggerCounter(lPostSamples);
+  // Start the acquisition hardware.
+  Reg(12, 1);
+  Reg(8, 0);
+  Reg(0, 2);
+  Reg(13, 7);
+  Reg(1, 14);
+  Reg(1, 0);
+  Reg(13, 15);
+  nArmTick = TickCount();
+}
+
+void VOz3::StartAcquisition() {
+  if (!bInstrumentOpen) return;
+  ApplyRangeSteps();
+  if (bSettingsDirty) {
+    ProgramFrontEnd();
+    bSettingsDirty = false;
+  }
+  Arm();
+  bAdcRunning = true;
+}
+
+void VOz3::BlockingMeasure() {
+  bMeasurementDone = false;
+
+  // Watch for an instrument that has gone (see kStallCheckMs): the write
+  // pointer must move while a measurement is pending.
+  std::uint32_t last_check = TickCount();
+  std::uint32_t last_move = last_check;
+  std::int32_t last_pointer = -1;
+
+  while (!bMeasurementDone) {
+    Poll();
+    if (bMeasurementDone || !bInstrumentOpen) break;
+
+    const std::uint32_t now = TickCount();
+    if (static_cast<std::uint32_t>(now - last_check) < kStallCheckMs) continue;
+    last_check = now;
+    const std::int32_t pointer = ReadWritePointer();
+    if (pointer != last_pointer) {
+      last_pointer = pointer;
+      last_move = now;
+    } else if (static_cast<std::uint32_t>(now - last_move) > StallLimitMs(rSampleFreq)) {
+      // Nothing answers any more: the object closes, so that every later
+      // call reports no instrument instead of waiting on it.
+      bInstrumentOpen = false;
+      bArmed = false;
+      bAdcRunning = false;
+      DisableTimer();
+      ReleasePort();
+      break;
+    }
+  }
+}
+
+void VOz3::Abort() {
+  // The instrument has no stop command; the next start re-arms it from
+  // scratch and an acquisition left running ends by itself. What the host
+  // sees is that nothing is running any more. The channel buffers keep the
+  // last record.
+  bAdcRunning = false;
+}
+
 void VOz3::ForceTrigger() { Reg(10, 3); }
-std::uint16_t VOz3::IsTriggered() { return 0; }
-bool VOz3::IsReady() { return false; }
-void VOz3::FetchData() {}
-void VOz3::SetPostTriggerCounter(std::int32_t) {}
-bool VOz3::RegisterMessageTarget(int, std::uint32_t) { return true; }
-void VOz3::ApplyRangeSteps() {}
+
+std::uint16_t VOz3::IsTriggered() {
+  const std::uint16_t status = ReadReg(2);
+  switch (tsTriggerSource) {
+    case TTrigSource::tsCh2:
+      return status & kStatusTrigCh2;
+    case TTrigSource::tsExternal:
+      return status & kStatusTrigExternal;
+    default:
+      return status & kStatusTrigCh1;
+  }
+}
+
+bool VOz3::IsReady() { return (ReadReg(2) & kStatusBusy) == 0; }
+
+void VOz3::FetchData() {
+  if (!bInstrumentOpen) return;
+  ReadOut();
+  bAdcRunning = false;
+}
+
+void VOz3::SetPostTriggerCounter(std::int32_t samples) {
+  // Two counts a sample, counting up to the overflow.
+  const std::int64_t value = 2 * (static_cast<std::int64_t>(MemorySize) - samples) - 1;
+  Latch16(4, static_cast<std::uint16_t>(value & 0xFFFF));
+}
+
+bool VOz3::RegisterMessageTarget(int /*kind*/, std::uint32_t /*message*/) {
+  // The instrument posts no messages: the id is accepted and not kept.
+  return true;
+}
+
 }  // namespace ru3

@@ -166,7 +166,7 @@ RU3_API uint16_t RU3_CALL SetCoupling(uint32_t ch, uint32_t coupling /* byte, 0 
 RU3_API uint16_t RU3_CALL GetDcLevel(uint32_t ch, double* level) RU3_NOEXCEPT;
 RU3_API uint16_t RU3_CALL SetDcLevel(uint32_t ch, double level) RU3_NOEXCEPT;
 
-/* ---- Trigger ---------------------------------------------------------- */
+/* ---- Trigger (ch: byte, 1..2) ------------------------------------------ */
 RU3_API uint16_t RU3_CALL GetTriggerSource(uint8_t* source) RU3_NOEXCEPT;
 RU3_API uint16_t RU3_CALL SetTriggerSource(uint32_t source /* byte */) RU3_NOEXCEPT;
 RU3_API uint16_t RU3_CALL GetTriggerMode(uint8_t* mode) RU3_NOEXCEPT;

@@ -29,6 +29,7 @@ constexpr double kTrimGainSpan = 0.02;
 constexpr double kTrimOffsetSpan = 0.01;
 constexpr double kOffsetCodeSpan = 0.125;
 constexpr int kMidScale = 0x2000;
+constexpr std::size_t kWordHistory = 64;
 
 int RangeGroup(int range) { return range <= 4 ? 0 : (range <= 7 ? 1 : 2); }
 
@@ -73,6 +74,7 @@ FrontEnd::FrontEnd() {
   for (auto& conv : converters_) {
     conv.input.fill(kMidScale);
     conv.output.fill(kMidScale);
+    conv.words.reserve(kWordHistory);  // measuring never allocates
   }
   Recompute();
 }
@@ -161,7 +163,7 @@ void FrontEnd::TakeWord(SerialConverter& conv, std::uint16_t word) {
       }
       break;
   }
-  if (conv.words.size() >= 64) conv.words.erase(conv.words.begin());
+  if (conv.words.size() >= kWordHistory) conv.words.erase(conv.words.begin());
   conv.words.push_back(word);
 }
 

@@ -31,8 +31,8 @@ class RegisterFake : public RecordingBackend {
   // attached floats.
   bool floating = false;
   std::uint8_t floating_value = 0xFF;
-  // False: accesses are not logged (long runs); register writes still are
-  // decoded.
+  // False: nothing is logged (long runs, allocation counts); register
+  // writes are still decoded.
   bool record = true;
   // Status bits outside 3..6 that the lane drives as well (the library must
   // ignore them).
@@ -77,6 +77,14 @@ class RegisterFake : public RecordingBackend {
     }
     if (record) log.push_back({false, port, v});
     return v;
+  }
+
+  void Delay(std::int32_t ms) override {
+    if (record) {
+      RecordingBackend::Delay(ms);
+    } else if (ms > 0) {
+      ticks_ms += static_cast<std::uint64_t>(ms);
+    }
   }
 
   std::uint32_t TickCount() override { return static_cast<std::uint32_t>(tick_base + ticks_ms + micros_ / 1000); }

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "instrument/DUDA3.h"
+#include "sim/simulator.h"
 #include "support/recording_backend.h"
 
 namespace ru3 {
@@ -165,6 +166,43 @@ TEST_F(AuxOutputs, NothingIsWrittenWithoutAnOpenInstrument) {
   EXPECT_TRUE(rec->log.empty());
   EXPECT_EQ(instrument->nActiveUnit, 2);
   EXPECT_EQ(UnitSelectBits, 0x20);
+}
+
+TEST(AuxOutputsOnSimulator, DacAndMotorsReachTheirUnits) {
+  sim::SimConfig config;
+  config.wall_clock_coupling = false;
+  auto backend = std::make_unique<sim::SimulatedPc>(config);
+  sim::SimulatedPc* pc = backend.get();
+  auto previous = platform::ReplaceBackend(std::move(backend));
+  UnitSelectBits = 0x30;
+  {
+    VOz3 instrument;
+    instrument.nHardwareAddress = 0x378;
+    instrument.bInstrumentOpen = true;
+
+    instrument.SetDac(-12.5L, 12.5L);
+    EXPECT_EQ(pc->DacCode(1, 1), 0);
+    EXPECT_EQ(pc->DacCode(1, 2), 4095);
+    instrument.SetDac(0, 0);
+    EXPECT_EQ(pc->DacCode(1, 1), 2048);
+    EXPECT_EQ(pc->DacCode(1, 2), 2048);
+    EXPECT_EQ(pc->Register(1, 9), 3);
+
+    instrument.SelectUnit(2);
+    const std::uint8_t trigger_source = pc->Register(2, 10);
+    instrument.SetMotor(true, false);
+    EXPECT_EQ(pc->MotorBits(), 1);
+    EXPECT_EQ(pc->Register(2, 10), trigger_source);  // unit 2's own register 10 is untouched
+    EXPECT_EQ(UnitSelectBits, 0x20);
+    // Still unit 2: the DAC written next is unit 2's, not unit 4's.
+    const std::uint16_t unit4_dac = pc->DacCode(4, 1);
+    instrument.SetDac(5, -5);
+    EXPECT_EQ(pc->DacCode(2, 1), 3072);
+    EXPECT_EQ(pc->DacCode(2, 2), 1024);
+    EXPECT_EQ(pc->DacCode(4, 1), unit4_dac);
+  }
+  UnitSelectBits = 0x30;
+  platform::ReplaceBackend(std::move(previous));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/Global.h"
+#include "sim/simulator.h"
 #include "support/recording_backend.h"
 
 namespace ru3 {
@@ -157,6 +158,45 @@ TEST_F(Discovery, UnknownFamilyLeavesTheTableAlone) {
   DiscoverPorts();
   EXPECT_EQ(LptAddress, (Table{0x111, 0, 0x333}));
   EXPECT_TRUE(pc->log.empty());
+}
+
+// The same probing against the simulated PC, whose ports latch what is
+// written and whose device names exist only for the ports it has.
+TEST(DiscoveryOnSimulator, TablesTimeAndPortTraffic) {
+  struct Case {
+    const char* what;
+    std::array<std::uint16_t, 3> bases;
+    bool hold_lpt1;
+    Table table;
+    int probes;  // each costs 100 ms
+  };
+  const std::vector<Case> cases = {
+      {"only 0x378, named LPT1", {0x378, 0, 0}, false, {0x378, 0, 0}, 1},
+      {"the only port at 0x278, named LPT1", {0x278, 0, 0}, false, {0x278, 0, 0}, 2},
+      {"no device names at all", {0, 0, 0}, false, {0, 0, 0}, 0},
+      {"LPT1 and LPT2 at 0x378: LPT2 never gets it", {0x378, 0x378, 0}, false, {0x378, 0, 0}, 3},
+      {"LPT1 and LPT2 at 0x3BC: both find it", {0x3BC, 0x3BC, 0}, false, {0x3BC, 0x3BC, 0}, 6},
+      {"LPT1 held by another program", {0x378, 0, 0}, true, {0, 0, 0}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::SimConfig config;
+    config.port_bases = c.bases;
+    config.instrument_port = -1;
+    config.wall_clock_coupling = false;
+    auto backend = std::make_unique<sim::SimulatedPc>(config);
+    sim::SimulatedPc* pc = backend.get();
+    auto previous = platform::ReplaceBackend(std::move(backend));
+    if (c.hold_lpt1) {
+      ASSERT_NE(pc->OpenDevice("LPT1"), platform::kNoDevice);
+    }
+    DiscoverPorts();
+    EXPECT_EQ(LptAddress, c.table);
+    EXPECT_EQ(pc->AccessCount(), 3U * static_cast<unsigned>(c.probes));
+    EXPECT_EQ(pc->NowNs() / 1'000'000, 100U * static_cast<unsigned>(c.probes));
+    platform::ReplaceBackend(std::move(previous));
+  }
+  LptAddress = {0, 0, 0};
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 // accesses, and what the object takes from the memory image.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <deque>
 
 #include "instrument/DUDA3.h"
+#include "sim/simulator.h"
 
 namespace ru3 {
 namespace {
@@ -269,6 +271,82 @@ TEST_F(SerialMemory, SerialNumberOnlyWhileOpen) {
     instrument->bInstrumentOpen = true;
     EXPECT_EQ(instrument->SerialNumberFromImage(), serial);
   }
+}
+
+// The memory of the simulated instrument, read over the real register
+// protocol.
+class SerialMemoryOnSimulator : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim::SimConfig config;
+    config.serial = 12345;
+    config.calibration_date = {2003, 3, 15, 14, 30};
+    config.wall_clock_coupling = false;
+    auto backend = std::make_unique<sim::SimulatedPc>(config);
+    pc = backend.get();
+    previous = platform::ReplaceBackend(std::move(backend));
+    UnitSelectBits = 0x30;
+    instrument = std::make_unique<VOz3>();
+    instrument->nHardwareAddress = 0x378;
+    instrument->bInstrumentOpen = true;
+  }
+  void TearDown() override {
+    instrument.reset();
+    platform::ReplaceBackend(std::move(previous));
+  }
+  sim::SimulatedPc* pc = nullptr;
+  std::unique_ptr<platform::Backend> previous;
+  std::unique_ptr<VOz3> instrument;
+};
+
+TEST_F(SerialMemoryOnSimulator, ImageIdentityAndCalibrationTables) {
+  pc->SetEepromByte(54, 0xFE);  // channel 1, range 1 gain: 0x3FFE
+  pc->SetEepromByte(55, 0x3F);
+  pc->SetEepromByte(81, 0xFF);  // channel 2, range 2 gain: 0x3FFF
+  pc->SetEepromByte(82, 0x3F);
+  pc->SetEepromByte(147, 0xFF);  // channel 2, range 10 offset: 0xFFFF
+  pc->SetEepromByte(148, 0xFF);
+  const std::uint64_t before = pc->AccessCount();
+  (instrument.get()->*instrument->Dispatch.LoadMemoryImage)();
+  EXPECT_EQ(instrument->abyMemory, pc->EepromBytes());
+  // Register writes cost 7 port accesses, reads 11: 7003 writes and 6150
+  // reads for the whole memory.
+  EXPECT_EQ(pc->AccessCount() - before, 7U * 7003 + 11U * 6150);
+
+  EXPECT_EQ(std::vector<int>(instrument->abyMemory.begin() + 6, instrument->abyMemory.begin() + 9),
+            (std::vector<int>{0x39, 0x30, 0x00}));
+  EXPECT_EQ(instrument->SerialNumberFromImage(), 12345);
+  EXPECT_EQ(std::vector<int>(instrument->abyMemory.begin() + 10, instrument->abyMemory.begin() + 16),
+            (std::vector<int>{0xD3, 0x07, 0x03, 0x0F, 0x0E, 0x1E}));
+  EXPECT_NEAR(instrument->CalibrationDate(), 37695.0 + 14.5 / 24.0, 1e-9);
+
+  instrument->LoadCalibration();
+  for (int ch = 1; ch <= 2; ++ch) {
+    for (int r = 1; r <= 10; ++r) {
+      const sim::CalibrationCodes factory = sim::FactoryCalibration(ch, r);
+      int gain = factory.gain;
+      int offset = factory.offset;
+      if (ch == 1 && r == 1) gain = 0x3FFE;
+      if (ch == 2 && r == 2) gain = 0x1FFF;
+      if (ch == 2 && r == 10) offset = 0x1FFF;
+      EXPECT_EQ(instrument->anGainCal[ch][r], (std::array<std::int32_t, 4>{0, factory.trim_a, factory.trim_b, gain}))
+          << "channel " << ch << " range " << r;
+      EXPECT_EQ(instrument->anOffsetCal[ch][r], offset) << "channel " << ch << " range " << r;
+    }
+  }
+}
+
+TEST_F(SerialMemoryOnSimulator, WaitsCostSimulatedTimeOnly) {
+  const auto wall_start = std::chrono::steady_clock::now();
+  const std::uint64_t sim_start = pc->NowNs();
+  (instrument.get()->*instrument->Dispatch.LoadMemoryImage)();
+  std::uint8_t signature = 0;
+  for (int i = 0; i < 9; ++i) instrument->ReadMemory(1, 1, &signature);
+  EXPECT_EQ(signature, 0xAA);
+  const auto wall_ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - wall_start).count();
+  EXPECT_GE(pc->NowNs() - sim_start, 1'000'000'000U);  // ten reads, 100 ms of waiting each
+  EXPECT_LT(wall_ms, 500);
 }
 
 }  // namespace

@@ -8,8 +8,10 @@
 #include <limits>
 #include <map>
 
+#include "api/Exportin.h"
 #include "instrument/DUDA3.h"
 #include "support/recording_backend.h"
+#include "support/sim_fixture.h"
 
 namespace ru3 {
 namespace {
@@ -77,62 +79,6 @@ class SettingsModel : public ::testing::Test {
       }
     }
     return counters;
-  }
-
-  // Words shifted into the converters: the register 8 data bits between
-  // register 12 := 0 and := 1 (the 17th is the idle 0).
-  [[nodiscard]] std::vector<int> ShiftedWords() const {
-    std::vector<int> words;
-    bool framing = false;
-    int word = 0;
-    int bits = 0;
-    for (const auto& [r, v] : Writes()) {
-      if (r == 12 && v == 0) {
-        framing = true;
-        word = 0;
-        bits = 0;
-      } else if (r == 12 && v == 1 && framing) {
-        words.push_back(word);
-        framing = false;
-      } else if (r == 8 && framing && bits < 16) {
-        word = (word << 1) | (v != 0 ? 1 : 0);
-        ++bits;
-      }
-    }
-    return words;
-  }
-
-  // The byte shifted into the relay register: register 5 with the clock (bit
-  // 3) high carries the data bit in bit 2; the relay shift comes first.
-  [[nodiscard]] int RelayByte() const {
-    int byte = 0;
-    int bits = 0;
-    for (const auto& [r, v] : Writes()) {
-      if (r != 5 || (v & 8) == 0) continue;
-      byte = (byte << 1) | ((v >> 2) & 1);
-      if (++bits == 8) break;
-    }
-    return byte;
-  }
-
-  // The 10-bit words of the trim converters: register 9 := select, then
-  // pairs of register 5 (data in bit 2, clock in bit 0), then register 9 := 3.
-  [[nodiscard]] std::vector<std::pair<int, int>> TrimWords() const {
-    std::vector<std::pair<int, int>> words;
-    int select = 0;
-    int word = 0;
-    for (const auto& [r, v] : Writes()) {
-      if (r == 9 && (v == 1 || v == 2)) {
-        select = v;
-        word = 0;
-      } else if (r == 9 && v == 3 && select != 0) {
-        words.emplace_back(select, word);
-        select = 0;
-      } else if (r == 5 && select != 0 && (v & 1) != 0) {
-        word = (word << 1) | ((v >> 2) & 1);
-      }
-    }
-    return words;
   }
 
   RecordingBackend* rec = nullptr;
@@ -402,41 +348,50 @@ TEST_F(SettingsModel, TriggerKindAndSourceRegisters) {
 
 // ---- Front end --------------------------------------------------------------
 
-TEST_F(SettingsModel, FrontEndRelaysTrimsAndConverterWords) {
-  instrument->SetCoupling(1, 1);
-  instrument->SetCoupling(2, 1);
-  instrument->SetSensitivity(2, 0.1L);
-  // Channel 1 at range 10, channel 2 at range 1.
-  instrument->anGainCal[1][10] = {0, 0x12, 0x34, 1000};
-  instrument->anOffsetCal[1][10] = 3001;  // mean 2000.5 -> 2000
-  instrument->anGainCal[2][1] = {0, 300, 0, 8};
-  instrument->anOffsetCal[2][1] = 11;  // mean 9.5 -> 10
-  rec->log.clear();
-  rec->delays.clear();
-
-  instrument->ProgramFrontEnd();
-
-  EXPECT_EQ(RelayByte(), 0xC6);
-  // Channel 1 (select 2): A, then 255 - B at output 2; channel 2 (select 1):
-  // 255 - B, then A at output 2, A limited to 255.
-  const std::vector<std::pair<int, int>> trims = {{2, 0x12}, {2, 256 + 255 - 0x34}, {1, 255}, {1, 256 + 255}};
-  EXPECT_EQ(TrimWords(), trims);
-  std::vector<int> words = {0x4000, 0x4000, 0xC300, 0x8000 | 1000, 0x8000 | 2000};
-  words.insert(words.end(), 8, 0xA000);
-  for (int w : {0xC300, 0x8000 | 8, 0x8000 | 10}) words.push_back(w);
-  words.insert(words.end(), 8, 0xA000);
-  EXPECT_EQ(ShiftedWords(), words);
-  EXPECT_EQ(ValuesOf(7), std::vector<int>{9});
-  EXPECT_EQ(rec->delays, std::vector<std::int32_t>{10});
-}
-
 TEST_F(SettingsModel, FrontEndUsesTheClockSelectOfTheFastVariant) {
   instrument->byVariant = 0x11;
   instrument->ProgramSampleClock(200000);
   rec->log.clear();
   instrument->ProgramFrontEnd();
   EXPECT_EQ(ValuesOf(7), std::vector<int>{1});
-  EXPECT_EQ(RelayByte(), 0xF7 & 0x7F);  // range 10 on both, coupling bits set
+}
+
+// The front end as the simulated instrument takes it: relay byte, trim
+// converter outputs and the words of each channel's serial converter.
+class FrontEnd : public test::SimFixture {};
+
+TEST_F(FrontEnd, RelaysTrimsAndConverterWordsFollowRangeCouplingAndCalibration) {
+  ASSERT_EQ(init_status, RU3_OK);
+  VOz3& o = *api::State().Instrument;
+  o.SetCoupling(1, 1);
+  o.SetCoupling(2, 1);
+  o.SetSensitivity(2, 0.1L);
+  // Channel 1 at range 10, channel 2 at range 1.
+  o.anGainCal[1][10] = {0, 0x12, 0x34, 1000};
+  o.anOffsetCal[1][10] = 3001;  // mean 2000.5 -> 2000
+  o.anGainCal[2][1] = {0, 300, 5, 8};
+  o.anOffsetCal[2][1] = 11;  // mean 9.5 -> 10
+  const std::uint64_t start_ns = sim().NowNs();
+
+  o.ProgramFrontEnd();
+
+  EXPECT_EQ(sim().RelayByte(), 0xC6);  // 0xF7 and 0xDF, both coupling bits cleared
+  // Channel 1 takes A, then 255 - B; channel 2 is wired the other way round,
+  // and A is limited to 255.
+  EXPECT_EQ(sim().TrimOutputs(1), (std::array<std::uint8_t, 2>{0x12, 255 - 0x34}));
+  EXPECT_EQ(sim().TrimOutputs(2), (std::array<std::uint8_t, 2>{250, 255}));
+  auto tail = [this](int ch) {
+    const std::vector<std::uint16_t> words = sim().ConverterWords(ch);
+    return std::vector<std::uint16_t>(words.end() - 12, words.end());
+  };
+  std::vector<std::uint16_t> ch1 = {0x4000, 0xC300, 0x8000 | 1000, 0x8000 | 2000};
+  std::vector<std::uint16_t> ch2 = {0x4000, 0xC300, 0x8000 | 8, 0x8000 | 10};
+  ch1.insert(ch1.end(), 8, 0xA000);
+  ch2.insert(ch2.end(), 8, 0xA000);
+  EXPECT_EQ(tail(1), ch1);
+  EXPECT_EQ(tail(2), ch2);
+  // The relays settle for 10 ms.
+  EXPECT_GE(sim().NowNs() - start_ns, 10'000'000U);
 }
 
 }  // namespace

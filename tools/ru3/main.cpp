@@ -1,0 +1,384 @@
+// ru3: the RU3 oscilloscope at the command line. A host of the driver
+// library like any other (it uses only ru3/ru3.h): show what instrument is
+// there, capture to CSV and plot, watch in the terminal, drive the DAC and
+// motor outputs, and decode a port trace.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <thread>
+
+#include "capture.h"
+#include "csv.h"
+#include "failure.h"
+#include "output_file.h"
+#include "plot.h"
+#include "progress.h"
+#include "ru3/ru3.h"
+#include "session.h"
+#include "trace.h"
+#include "watch.h"
+
+namespace ru3cli {
+namespace {
+
+// ---- info ------------------------------------------------------------------
+
+std::string Join(const std::vector<double>& values, const char* unit) {
+  std::string text;
+  for (double v : values) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%g", v);
+    text += (text.empty() ? "" : ", ") + std::string(buffer);
+  }
+  return text + " " + unit;
+}
+
+std::vector<double> NonZero(const std::array<double, 20>& list) {
+  std::vector<double> values;
+  for (double v : list) {
+    if (v > 0) values.push_back(v);
+  }
+  return values;
+}
+
+int RunInfo(const GlobalOptions& global) {
+  Session session(global, /*locate=*/true);
+  std::int32_t serial = 0, date = 0;
+  Check(GetSerialNumber(&serial), "reading the serial number");
+  Check(GetCalibrationDate(&date), "reading the calibration date");
+  std::uint16_t channels = 0;
+  Check(GetNrChannels(&channels), "reading the number of channels");
+  const double max_rate = GetMaxSampleFrequencyF();
+  const long max_length = GetMaxRecordLength();
+  std::array<double, 20> ranges{}, resolutions{};
+  Check(GetAvailableSensitivities(ranges.data()), "reading the input ranges");
+  Check(GetAvailableResolutions(resolutions.data()), "reading the resolutions");
+  session.Close();
+
+  const Location& where = session.location();
+  std::string port = where.simulated ? "simulator" : "printer port";
+  if (where.base) {
+    char base[16];
+    std::snprintf(base, sizeof base, "0x%03X", *where.base);
+    port += where.port.empty() ? std::string(", base address ") + base : ", " + where.port + " at base address " + base;
+  }
+  char calibrated[32];
+  std::snprintf(calibrated, sizeof calibrated, "%04d-%02d-%02d", date & 0xFFFF, (date >> 16) & 0xFF,
+                (date >> 24) & 0xFF);
+  std::printf("instrument         RU3, %s variant\n", max_rate > 200000 ? "400 kHz" : "200 kHz");
+  std::printf("found on           %s\n", port.c_str());
+  std::printf("serial number      %d\n", serial);
+  std::printf("calibration date   %s\n", calibrated);
+  std::printf("channels           %u\n", static_cast<unsigned>(channels));
+  std::printf("max sample rate    %.0f Hz\n", max_rate);
+  std::printf("max record length  %ld samples per channel\n", max_length);
+  std::printf("input ranges       %s full scale\n", Join(NonZero(ranges), "V").c_str());
+  std::printf("resolutions        %s\n", Join(NonZero(resolutions), "bits").c_str());
+  return kExitOk;
+}
+
+// ---- capture -----------------------------------------------------------------
+
+struct CaptureOptions {
+  AcquisitionOptions acquisition;
+  std::string output = "-";
+  std::string plot;
+  std::string size = "1000x600";
+  long count = 1;
+  bool average = false;
+  bool quiet = false;
+  bool progress = false;
+};
+
+PlotSize ParseSize(const std::string& text) {
+  int width = 0, height = 0;
+  char x = 0, rest = 0;
+  if (std::sscanf(text.c_str(), "%d%c%d%c", &width, &x, &height, &rest) != 3 || (x != 'x' && x != 'X')) {
+    throw Failure("--size \"" + text + "\": expected WIDTHxHEIGHT in pixels, e.g. 1000x600", kExitUsage);
+  }
+  if (width < 200 || height < 150 || width > 10000 || height > 10000) {
+    throw Failure("--size " + text + ": from 200x150 to 10000x10000 pixels", kExitUsage);
+  }
+  return {width, height};
+}
+
+// "capture.csv" -> "capture-3.csv" for the third of several captures.
+std::string Numbered(const std::string& path, long n, long count) {
+  if (count == 1) return path;
+  const auto slash = path.rfind('/');
+  const auto dot = path.rfind('.');
+  const bool has_extension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  const std::string stem = has_extension ? path.substr(0, dot) : path;
+  const std::string extension = has_extension ? path.substr(dot) : "";
+  return stem + "-" + std::to_string(n) + extension;
+}
+
+void PrintSummary(std::FILE* out, const Record& record, const std::string& title) {
+  std::fprintf(out, "%s: %g Hz, %zu samples, trigger %s", title.c_str(), record.sample_rate, record.length(),
+               record.trigger.source.c_str());
+  if (record.trigger.channel != 0) std::fprintf(out, " at %.4g V", record.trigger.level);
+  if (record.averaged > 1) std::fprintf(out, ", mean of %d", record.averaged);
+  std::fputc('\n', out);
+  for (const Channel& ch : record.channels) std::fprintf(out, "  %s\n", SummaryLine(ch, record.sample_rate).c_str());
+}
+
+int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
+  const Acquisition acquisition = ParseAcquisition(options.acquisition);
+  if (options.count < 1) throw Failure("--count " + std::to_string(options.count) + ": at least 1", kExitUsage);
+  const bool to_stdout = options.output == "-";
+  const long results = options.average ? 1 : options.count;
+  std::optional<PlotFormat> format;
+  PlotSize size = ParseSize(options.size);
+  if (!options.plot.empty()) format = PlotFormatOf(options.plot);
+
+  // Every output file is opened before measuring: an unwritable one is
+  // reported at once, and none is left half-written.
+  std::vector<OutputFile> csv_files, plot_files;
+  for (long i = 1; i <= results; ++i) {
+    if (!to_stdout) csv_files.emplace_back(Numbered(options.output, i, results));
+    if (format) plot_files.emplace_back(Numbered(options.plot, i, results));
+  }
+
+  InstallInterruptHandler();
+  Session session(global);
+  ApplyAcquisition(acquisition);
+  std::vector<Record> records;
+  {
+    Progress progress(options.progress || ::isatty(STDERR_FILENO) != 0);
+    for (long i = 1; i <= options.count; ++i) {
+      if (options.count > 1)
+        progress.Prefix("capture " + std::to_string(i) + " of " + std::to_string(options.count) + ": ");
+      records.push_back(i == 1 ? MeasureSettled(acquisition, progress) : Measure(acquisition, progress));
+    }
+  }
+  session.Close();
+  if (options.average) records = {Average(records)};
+
+  std::FILE* summary = to_stdout ? stderr : stdout;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const Record& record = records[i];
+    if (to_stdout) {
+      if (i > 0) std::fputc('\n', stdout);
+      WriteCsv(stdout, record, "standard output");
+    } else {
+      WriteCsv(csv_files[i].stream(), record, csv_files[i].path());
+      csv_files[i].Commit();
+    }
+    if (format) {
+      DrawPlot(record, *format, size, plot_files[i]);
+      plot_files[i].Commit();
+    }
+    if (!options.quiet) {
+      std::string title = records.size() > 1 ? "capture " + std::to_string(i + 1) : "capture";
+      if (!to_stdout) title += " -> " + csv_files[i].path();
+      if (format) title += (to_stdout ? " -> " : ", ") + plot_files[i].path();
+      PrintSummary(summary, record, title);
+    }
+  }
+  return kExitOk;
+}
+
+// ---- watch -------------------------------------------------------------------
+
+struct WatchCommandOptions {
+  AcquisitionOptions acquisition;
+  std::string interval = "200";
+  std::string frames = "0";
+};
+
+int RunWatch(const GlobalOptions& global, const WatchCommandOptions& options) {
+  const Acquisition acquisition = ParseAcquisition(options.acquisition);
+  WatchOptions watch;
+  const double interval = ParseNumber("--interval", options.interval);
+  if (interval < 10 || interval > 60000)
+    throw Failure("--interval " + options.interval + ": 10 to 60000 ms", kExitUsage);
+  watch.interval_ms = std::lround(interval);
+  const double frames = ParseNumber("--frames", options.frames);
+  if (frames < 0 || frames != std::floor(frames)) {
+    throw Failure("--frames " + options.frames + ": a whole number, 0 for no end", kExitUsage);
+  }
+  watch.frames = static_cast<long>(frames);
+  InstallInterruptHandler();
+  Session session(global);
+  ApplyAcquisition(acquisition);
+  Watch(acquisition, watch);
+  session.Close();
+  return kExitOk;
+}
+
+// ---- dac and motor -------------------------------------------------------------
+
+// Closing the instrument sets the DAC to 0 V and the motors off, so the
+// outputs hold only while the tool keeps the instrument open.
+void Hold(const std::string& what, const std::string& seconds_text) {
+  InstallInterruptHandler();
+  if (seconds_text.empty()) {
+    std::fprintf(stderr, "%s; holding until Ctrl-C (closing the instrument resets the outputs)\n", what.c_str());
+  } else {
+    std::fprintf(stderr, "%s for %s s\n", what.c_str(), seconds_text.c_str());
+  }
+  const double seconds = seconds_text.empty() ? -1 : ParseNumber("--for", seconds_text);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(std::max(seconds, 0.0));
+  while (!Interrupted().load() && (seconds < 0 || std::chrono::steady_clock::now() < until)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+void CheckHoldTime(const std::string& text) {
+  if (text.empty()) return;
+  const double seconds = ParseNumber("--for", text);
+  if (seconds < 0) throw Failure("--for " + text + ": seconds, not negative", kExitUsage);
+}
+
+int RunDac(const GlobalOptions& global, const std::array<std::string, 2>& volts_text, const std::string& hold) {
+  std::array<double, 2> volts{};
+  for (std::size_t i = 0; i < 2; ++i) {
+    volts[i] = ParseNumber("DAC output " + std::to_string(i + 1), volts_text[i]);
+    if (volts[i] < -10 || volts[i] > 10) {
+      throw Failure("DAC output " + std::to_string(i + 1) + " " + volts_text[i] + " V: the outputs span -10 to +10 V",
+                    kExitUsage);
+    }
+  }
+  CheckHoldTime(hold);
+  Session session(global);
+  Check(SetDAC7394(volts[0], volts[1]), "setting the DAC outputs");
+  char what[96];
+  std::snprintf(what, sizeof what, "DAC outputs at %g V and %g V", volts[0], volts[1]);
+  Hold(what, hold);
+  return kExitOk;
+}
+
+bool OnOff(const std::string& text, int output) {
+  if (text == "on" || text == "1") return true;
+  if (text == "off" || text == "0") return false;
+  throw Failure("motor output " + std::to_string(output) + " \"" + text + "\": expected on or off", kExitUsage);
+}
+
+int RunMotor(const GlobalOptions& global, const std::array<std::string, 2>& states, const std::string& hold) {
+  const bool first = OnOff(states[0], 1);
+  const bool second = OnOff(states[1], 2);
+  CheckHoldTime(hold);
+  Session session(global);
+  Check(SetMotorOn(first ? 1 : 0, second ? 1 : 0), "switching the motor outputs");
+  Hold(std::string("motor outputs ") + (first ? "on" : "off") + " and " + (second ? "on" : "off"), hold);
+  return kExitOk;
+}
+
+// ---- trace -----------------------------------------------------------------------
+
+int RunTrace(const std::string& file, bool registers, bool samples) {
+  std::vector<trace::PortAccess> accesses;
+  if (file == "-") {
+    accesses = trace::Parse(std::cin, "standard input");
+  } else {
+    std::ifstream in(file);
+    if (!in) throw Failure("cannot read " + file + ": " + std::strerror(errno), kExitUsage);
+    accesses = trace::Parse(in, file);
+  }
+  trace::DecodeOptions options;
+  options.samples = samples;
+  trace::Print(std::cout, trace::Decode(accesses, options), registers);
+  std::cout.flush();
+  if (!std::cout) throw Failure("cannot write the decoded trace");
+  return kExitOk;
+}
+
+int Main(int argc, char** argv) {
+  CLI::App app{"ru3: the RU3 oscilloscope from the command line (info, capture, watch, dac, motor, trace)", "ru3"};
+  app.set_version_flag("--version", "ru3 1.0.0");
+  app.require_subcommand(1);
+  app.fallthrough();
+  GlobalOptions global;
+  std::string simulate;
+  CLI::Option* simulate_flag =
+      app.add_flag("--simulate{}", simulate,
+                   "use the simulated instrument for this run; --simulate=CONFIG passes CONFIG as RU3_SIMULATOR");
+  std::string unit_text;
+  app.add_option("--unit", unit_text, "unit on the port, 1 to 4 (default: the library's)");
+
+  CLI::App* info = app.add_subcommand("info", "open the instrument and say what and where it is");
+
+  CaptureOptions capture_options;
+  CLI::App* capture = app.add_subcommand("capture", "measure once (or --count times), write CSV, plot");
+  AddAcquisitionOptions(*capture, capture_options.acquisition);
+  capture->add_option("-o,--output", capture_options.output, "CSV file, - for standard output")->capture_default_str();
+  capture->add_option("--plot", capture_options.plot, "draw the record into FILE.png or FILE.svg");
+  capture->add_option("--size", capture_options.size, "plot size in pixels")->capture_default_str();
+  capture->add_option("--count", capture_options.count, "number of captures, each saved (FILE-1.csv, ...)");
+  capture->add_flag("--average", capture_options.average, "save the mean of the --count captures instead");
+  capture->add_flag("-q,--quiet", capture_options.quiet, "no summary");
+  capture->add_flag("--progress", capture_options.progress, "show progress even when standard error is no terminal");
+
+  WatchCommandOptions watch_options;
+  CLI::App* watch = app.add_subcommand("watch", "measure continuously and draw it in the terminal until Ctrl-C");
+  AddAcquisitionOptions(*watch, watch_options.acquisition);
+  watch->add_option("--interval", watch_options.interval, "redraw every MS milliseconds")->capture_default_str();
+  watch->add_option("--frames", watch_options.frames, "stop after N frames (0: at Ctrl-C)")->capture_default_str();
+
+  std::array<std::string, 2> dac_volts;
+  std::string hold;
+  CLI::App* dac = app.add_subcommand("dac", "set the two DAC outputs (volts, -10 to +10) and hold them");
+  dac->add_option("CH1", dac_volts[0], "first output in volts")->required();
+  dac->add_option("CH2", dac_volts[1], "second output in volts")->required();
+  dac->add_option("--for", hold, "hold for SECONDS, then close (default: until Ctrl-C)");
+
+  std::array<std::string, 2> motor_states;
+  CLI::App* motor = app.add_subcommand("motor", "switch the two motor outputs on or off and hold them");
+  motor->add_option("FIRST", motor_states[0], "on or off")->required();
+  motor->add_option("SECOND", motor_states[1], "on or off")->required();
+  motor->add_option("--for", hold, "hold for SECONDS, then close (default: until Ctrl-C)");
+
+  std::string trace_file;
+  bool registers = false, samples = false;
+  CLI::App* trace_command = app.add_subcommand("trace", "decode a port trace written under RU3_PORT_TRACE");
+  trace_command->add_option("FILE", trace_file, "the trace, - for standard input")->required();
+  trace_command->add_flag("--registers", registers, "also show every register write and read");
+  trace_command->add_flag("--samples", samples, "also list every sample code read");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
+    std::fprintf(stderr, "ru3: %s (see ru3 --help)\n", e.what());
+    return kExitUsage;
+  }
+
+  if (simulate_flag->count() > 0) global.simulate = simulate;
+  if (!unit_text.empty()) {
+    const double unit = ParseNumber("--unit", unit_text);
+    if (unit != 1 && unit != 2 && unit != 3 && unit != 4) {
+      throw Failure("--unit " + unit_text + ": units are numbered 1 to 4", kExitUsage);
+    }
+    global.unit = static_cast<int>(unit);
+  }
+  if (info->parsed()) return RunInfo(global);
+  if (capture->parsed()) return RunCapture(global, capture_options);
+  if (watch->parsed()) return RunWatch(global, watch_options);
+  if (dac->parsed()) return RunDac(global, dac_volts, hold);
+  if (motor->parsed()) return RunMotor(global, motor_states, hold);
+  if (trace_command->parsed()) return RunTrace(trace_file, registers, samples);
+  return kExitUsage;
+}
+
+}  // namespace
+}  // namespace ru3cli
+
+int main(int argc, char** argv) {
+  try {
+    return ru3cli::Main(argc, argv);
+  } catch (const ru3cli::Failure& failure) {
+    std::fprintf(stderr, "ru3: %s\n", failure.what());
+    return failure.exit_status();
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "ru3: %s\n", error.what());
+    return ru3cli::kExitFailure;
+  }
+}

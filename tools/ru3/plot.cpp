@@ -1,0 +1,411 @@
+#include "plot.h"
+
+#include <cairo-svg.h>
+#include <cairo.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "failure.h"
+
+namespace ru3cli {
+
+namespace {
+
+constexpr int kDivisionsX = 10;
+constexpr int kDivisionsY = 8;
+
+struct Colour {
+  double r, g, b;
+};
+constexpr Colour kCanvas{0.12, 0.14, 0.16};
+constexpr Colour kScreen{0.04, 0.06, 0.08};
+constexpr Colour kGrid{0.24, 0.29, 0.34};
+constexpr Colour kAxis{0.40, 0.46, 0.52};
+constexpr Colour kText{0.86, 0.88, 0.90};
+constexpr Colour kTrigger{1.00, 0.55, 0.10};
+constexpr Colour kGap{0.13, 0.15, 0.18};
+// Channel colours as on the front panel of most scopes: yellow, then cyan.
+constexpr std::array<Colour, 2> kChannelColours = {Colour{1.00, 0.84, 0.00}, Colour{0.00, 0.82, 1.00}};
+
+Colour ChannelColour(int number) { return kChannelColours[static_cast<std::size_t>(number == 2 ? 1 : 0)]; }
+
+void SetColour(cairo_t* cr, Colour c, double alpha = 1.0) { cairo_set_source_rgba(cr, c.r, c.g, c.b, alpha); }
+
+std::string Number(double value) {
+  char buffer[32];
+  if (std::fabs(value) < 1e-12) value = 0;
+  std::snprintf(buffer, sizeof buffer, "%.4g", value);
+  return buffer;
+}
+
+std::string Rate(double hz) {
+  if (hz >= 1e3) return Number(hz / 1e3) + " kHz";
+  return Number(hz) + " Hz";
+}
+
+struct TimeUnit {
+  double scale;
+  const char* name;
+};
+
+TimeUnit TimeUnitFor(double span) {
+  if (span >= 1.0) return {1.0, "s"};
+  if (span >= 1e-3) return {1e3, "ms"};
+  return {1e6, "\xC2\xB5s"};  // micro sign
+}
+
+enum class Align { kLeft, kCentre, kRight };
+
+void Text(cairo_t* cr, double x, double y, const std::string& text, Align align, bool middle = false) {
+  cairo_text_extents_t extents;
+  cairo_text_extents(cr, text.c_str(), &extents);
+  double dx = 0;
+  if (align == Align::kCentre) dx = -extents.width / 2 - extents.x_bearing;
+  if (align == Align::kRight) dx = -extents.width - extents.x_bearing;
+  const double dy = middle ? -(extents.height / 2 + extents.y_bearing) : 0;
+  cairo_move_to(cr, x + dx, y + dy);
+  cairo_show_text(cr, text.c_str());
+}
+
+cairo_status_t WriteToFile(void* closure, const unsigned char* data, unsigned int length) {
+  std::FILE* file = static_cast<std::FILE*>(closure);
+  return std::fwrite(data, 1, length, file) == length ? CAIRO_STATUS_SUCCESS : CAIRO_STATUS_WRITE_ERROR;
+}
+
+struct SurfaceDeleter {
+  void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
+};
+struct ContextDeleter {
+  void operator()(cairo_t* c) const { cairo_destroy(c); }
+};
+
+class Painter {
+ public:
+  Painter(cairo_t* cr, const Record& record, PlotSize size) : cr_(cr), record_(record), size_(size) {
+    font_ = std::clamp(size.height / 46.0, 9.0, 18.0);
+    const bool right_axis = record.channels.size() > 1;
+    left_ = font_ * 6.5;
+    right_ = size.width - (right_axis ? font_ * 6.5 : font_ * 2.5);
+    top_ = font_ * 3.8;
+    bottom_ = size.height - font_ * 4.2;
+    const double n = static_cast<double>(std::max<std::size_t>(record.length(), 1));
+    t0_ = record.TimeOf(0);
+    t1_ = record.sample_rate > 0 ? t0_ + n / record.sample_rate : t0_ + 1;
+  }
+
+  void Paint() {
+    cairo_select_font_face(cr_, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr_, font_);
+    SetColour(cr_, kCanvas);
+    cairo_paint(cr_);
+    SetColour(cr_, kScreen);
+    cairo_rectangle(cr_, left_, top_, right_ - left_, bottom_ - top_);
+    cairo_fill(cr_);
+    Gaps();
+    Graticule();
+    Axes();
+    for (const Channel& ch : record_.channels) Trace(ch);
+    TriggerMarks();
+    Heading();
+  }
+
+ private:
+  double X(double t) const { return left_ + (t - t0_) / (t1_ - t0_) * (right_ - left_); }
+  double Y(double volts, double range) const {
+    const double mid = (top_ + bottom_) / 2;
+    return mid - volts / range * (bottom_ - top_) / 2;
+  }
+
+  // Stretches of the record without samples (the instrument had not yet
+  // filled them when the trigger came): shaded, and said so.
+  void Gaps() {
+    if (record_.channels.empty()) return;
+    const std::vector<double>& volts = record_.channels.front().volts;
+    const std::size_t n = volts.size();
+    for (std::size_t i = 0; i < n;) {
+      bool missing = true;
+      for (const Channel& ch : record_.channels) missing = missing && std::isnan(ch.volts[i]);
+      if (!missing) {
+        ++i;
+        continue;
+      }
+      std::size_t j = i;
+      while (j < n && std::isnan(volts[j])) ++j;
+      const double x0 = X(record_.TimeOf(i));
+      const double x1 = X(record_.TimeOf(j));
+      SetColour(cr_, kGap);
+      cairo_rectangle(cr_, x0, top_, x1 - x0, bottom_ - top_);
+      cairo_fill(cr_);
+      if (x1 - x0 > font_ * 7) {
+        SetColour(cr_, kText, 0.6);
+        Text(cr_, (x0 + x1) / 2, top_ + font_ * 1.6, "no samples", Align::kCentre);
+      }
+      i = j;
+    }
+  }
+
+  void Graticule() {
+    const double w = right_ - left_;
+    const double h = bottom_ - top_;
+    cairo_set_line_width(cr_, 1.0);
+    const double dash[] = {1.0, 3.0};
+    cairo_set_dash(cr_, dash, 2, 0);
+    SetColour(cr_, kGrid);
+    for (int i = 1; i < kDivisionsX; ++i) {
+      const double x = std::round(left_ + w * i / kDivisionsX) + 0.5;
+      cairo_move_to(cr_, x, top_);
+      cairo_line_to(cr_, x, bottom_);
+    }
+    for (int i = 1; i < kDivisionsY; ++i) {
+      const double y = std::round(top_ + h * i / kDivisionsY) + 0.5;
+      cairo_move_to(cr_, left_, y);
+      cairo_line_to(cr_, right_, y);
+    }
+    cairo_stroke(cr_);
+    cairo_set_dash(cr_, nullptr, 0, 0);
+    // Centre lines with five minor ticks per division, and the frame.
+    SetColour(cr_, kAxis);
+    const double cx = std::round(left_ + w / 2) + 0.5;
+    const double cy = std::round(top_ + h / 2) + 0.5;
+    cairo_move_to(cr_, left_, cy);
+    cairo_line_to(cr_, right_, cy);
+    cairo_move_to(cr_, cx, top_);
+    cairo_line_to(cr_, cx, bottom_);
+    for (int i = 0; i <= kDivisionsX * 5; ++i) {
+      const double x = left_ + w * i / (kDivisionsX * 5);
+      cairo_move_to(cr_, x, cy - 3);
+      cairo_line_to(cr_, x, cy + 3);
+    }
+    for (int i = 0; i <= kDivisionsY * 5; ++i) {
+      const double y = top_ + h * i / (kDivisionsY * 5);
+      cairo_move_to(cr_, cx - 3, y);
+      cairo_line_to(cr_, cx + 3, y);
+    }
+    cairo_stroke(cr_);
+    cairo_rectangle(cr_, left_ + 0.5, top_ + 0.5, w - 1, h - 1);
+    cairo_stroke(cr_);
+  }
+
+  void Axes() {
+    const double w = right_ - left_;
+    const double h = bottom_ - top_;
+    // Time axis.
+    const TimeUnit unit = TimeUnitFor(t1_ - t0_);
+    SetColour(cr_, kText);
+    for (int i = 0; i <= kDivisionsX; ++i) {
+      const double t = t0_ + (t1_ - t0_) * i / kDivisionsX;
+      Text(cr_, left_ + w * i / kDivisionsX, bottom_ + font_ * 1.4, Number(t * unit.scale), Align::kCentre);
+    }
+    Text(cr_, (left_ + right_) / 2, bottom_ + font_ * 3.0,
+         std::string("time (") + unit.name + "), " + Number((t1_ - t0_) * unit.scale / kDivisionsX) + " " + unit.name +
+             "/div, 0 at the trigger",
+         Align::kCentre);
+    // One volts axis per channel: the first on the left, the second on the right.
+    for (std::size_t c = 0; c < record_.channels.size() && c < 2; ++c) {
+      const Channel& ch = record_.channels[c];
+      SetColour(cr_, ChannelColour(ch.number));
+      const bool left = c == 0;
+      for (int i = 0; i <= kDivisionsY; ++i) {
+        const double volts = ch.range * (kDivisionsY / 2 - i) / (kDivisionsY / 2.0);
+        const double y = top_ + h * i / kDivisionsY;
+        Text(cr_, left ? left_ - font_ * 0.5 : right_ + font_ * 0.5, y, Number(volts),
+             left ? Align::kRight : Align::kLeft, true);
+      }
+      cairo_save(cr_);
+      const double x = left ? font_ * 1.2 : size_.width - font_ * 0.6;
+      cairo_translate(cr_, x, (top_ + bottom_) / 2);
+      cairo_rotate(cr_, -M_PI / 2);
+      Text(cr_, 0, 0, "CH" + std::to_string(ch.number) + " (V), " + Number(ch.range / (kDivisionsY / 2.0)) + " V/div",
+           Align::kCentre);
+      cairo_restore(cr_);
+    }
+  }
+
+  void Trace(const Channel& ch) {
+    const std::size_t n = ch.volts.size();
+    if (n == 0 || ch.range <= 0) return;
+    cairo_save(cr_);
+    cairo_rectangle(cr_, left_, top_, right_ - left_, bottom_ - top_);
+    cairo_clip(cr_);
+    SetColour(cr_, ChannelColour(ch.number));
+    cairo_set_line_width(cr_, std::max(1.2, size_.height / 400.0));
+    cairo_set_line_join(cr_, CAIRO_LINE_JOIN_ROUND);
+    // A sample stands at the start of its period; the last one ends the screen.
+    const double columns = right_ - left_;
+    // Positions without a sample (NaN) break the line.
+    bool drawing = false;
+    auto point = [&](double x, double y) {
+      if (drawing) {
+        cairo_line_to(cr_, x, y);
+      } else {
+        cairo_move_to(cr_, x, y);
+        drawing = true;
+      }
+    };
+    if (static_cast<double>(n) <= 2 * columns) {
+      for (std::size_t i = 0; i < n; ++i) {
+        if (std::isnan(ch.volts[i])) {
+          drawing = false;
+          continue;
+        }
+        point(X(record_.TimeOf(i)), Y(ch.volts[i], ch.range));
+      }
+    } else {
+      // More samples than pixels: one vertical stroke per pixel column from
+      // its lowest to its highest sample, joined to the next column.
+      const int count = static_cast<int>(columns);
+      for (int col = 0; col < count; ++col) {
+        const std::size_t a = static_cast<std::size_t>(static_cast<double>(n) * col / count);
+        const std::size_t b =
+            std::min(n, std::max(a + 1, static_cast<std::size_t>(static_cast<double>(n) * (col + 1) / count)));
+        double lo = 0, hi = 0;
+        bool any = false;
+        for (std::size_t i = a; i < b; ++i) {
+          const double v = ch.volts[i];
+          if (std::isnan(v)) continue;
+          lo = any ? std::min(lo, v) : v;
+          hi = any ? std::max(hi, v) : v;
+          any = true;
+        }
+        if (!any) {
+          drawing = false;
+          continue;
+        }
+        const double x = left_ + col + 0.5;
+        point(x, Y(lo, ch.range));
+        point(x, Y(hi, ch.range));
+      }
+    }
+    cairo_stroke(cr_);
+    cairo_restore(cr_);
+  }
+
+  void TriggerMarks() {
+    const double s = font_ * 0.6;
+    // Trigger position: a dashed line at time 0 with a marker on the top edge.
+    if (t0_ <= 0 && 0 <= t1_) {
+      const double x = X(0);
+      SetColour(cr_, kTrigger, 0.7);
+      cairo_set_line_width(cr_, 1.0);
+      const double dash[] = {4.0, 4.0};
+      cairo_set_dash(cr_, dash, 2, 0);
+      cairo_move_to(cr_, x, top_);
+      cairo_line_to(cr_, x, bottom_);
+      cairo_stroke(cr_);
+      cairo_set_dash(cr_, nullptr, 0, 0);
+      SetColour(cr_, kTrigger);
+      cairo_move_to(cr_, x - s, top_ - s * 1.6);
+      cairo_line_to(cr_, x + s, top_ - s * 1.6);
+      cairo_line_to(cr_, x, top_);
+      cairo_close_path(cr_);
+      cairo_fill(cr_);
+      Text(cr_, x, top_ - s * 2.0, "T", Align::kCentre);
+    }
+    // Trigger level: a dashed line across the screen in the trigger channel's
+    // colour and an arrow on that channel's axis.
+    const Trigger& trig = record_.trigger;
+    for (std::size_t c = 0; c < record_.channels.size() && c < 2; ++c) {
+      const Channel& ch = record_.channels[c];
+      if (ch.number != trig.channel || ch.range <= 0) continue;
+      const double y = std::clamp(Y(trig.level, ch.range), top_, bottom_);
+      const Colour colour = ChannelColour(ch.number);
+      SetColour(cr_, colour, 0.55);
+      cairo_set_line_width(cr_, 1.0);
+      const double dash[] = {6.0, 4.0};
+      cairo_set_dash(cr_, dash, 2, 0);
+      cairo_move_to(cr_, left_, y);
+      cairo_line_to(cr_, right_, y);
+      cairo_stroke(cr_);
+      cairo_set_dash(cr_, nullptr, 0, 0);
+      SetColour(cr_, kTrigger);
+      const bool left = c == 0;
+      const double edge = left ? left_ : right_;
+      const double out = left ? -1 : 1;
+      cairo_move_to(cr_, edge, y);
+      cairo_line_to(cr_, edge + out * s * 1.6, y - s);
+      cairo_line_to(cr_, edge + out * s * 1.6, y + s);
+      cairo_close_path(cr_);
+      cairo_fill(cr_);
+      SetColour(cr_, colour);
+      const std::string label = "trigger " + Number(trig.level) + " V";
+      Text(cr_, left ? left_ + s : right_ - s, y - s * 0.8, label, left ? Align::kLeft : Align::kRight);
+    }
+  }
+
+  void Heading() {
+    SetColour(cr_, kText);
+    std::string title = "RU3  " + Rate(record_.sample_rate) + "  " + std::to_string(record_.length()) +
+                        " samples  trigger " + record_.trigger.source;
+    if (record_.averaged > 1) title += "  mean of " + std::to_string(record_.averaged);
+    Text(cr_, left_, font_ * 1.6, title, Align::kLeft);
+    double x = right_;
+    for (auto it = record_.channels.rbegin(); it != record_.channels.rend(); ++it) {
+      const std::string label = "CH" + std::to_string(it->number) + " \xC2\xB1" + Number(it->range) + " V";
+      cairo_text_extents_t extents;
+      cairo_text_extents(cr_, label.c_str(), &extents);
+      SetColour(cr_, ChannelColour(it->number));
+      Text(cr_, x, font_ * 1.6, label, Align::kRight);
+      x -= extents.x_advance + font_ * 1.6;
+      cairo_rectangle(cr_, x + font_ * 0.3, font_ * 0.75, font_ * 0.9, font_ * 0.9);
+      cairo_fill(cr_);
+      x -= font_ * 0.6;
+    }
+  }
+
+  cairo_t* cr_;
+  const Record& record_;
+  PlotSize size_;
+  double font_;
+  double left_, right_, top_, bottom_;
+  double t0_, t1_;
+};
+
+}  // namespace
+
+PlotFormat PlotFormatOf(const std::string& path) {
+  const auto dot = path.rfind('.');
+  std::string extension = dot == std::string::npos ? std::string() : path.substr(dot + 1);
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (extension == "png") return PlotFormat::kPng;
+  if (extension == "svg") return PlotFormat::kSvg;
+  throw Failure("--plot " + path + ": the file name must end in .png or .svg", kExitUsage);
+}
+
+void DrawPlot(const Record& record, PlotFormat format, PlotSize size, OutputFile& file) {
+  std::unique_ptr<cairo_surface_t, SurfaceDeleter> surface;
+  if (format == PlotFormat::kPng) {
+    surface.reset(cairo_image_surface_create(CAIRO_FORMAT_RGB24, size.width, size.height));
+  } else {
+    surface.reset(cairo_svg_surface_create_for_stream(WriteToFile, file.stream(), size.width, size.height));
+#if CAIRO_VERSION >= CAIRO_VERSION_ENCODE(1, 15, 10)
+    cairo_svg_surface_set_document_unit(surface.get(), CAIRO_SVG_UNIT_PX);
+#endif
+  }
+  if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) {
+    throw Failure("cannot draw " + file.path() + ": " + cairo_status_to_string(cairo_surface_status(surface.get())));
+  }
+  {
+    std::unique_ptr<cairo_t, ContextDeleter> cr(cairo_create(surface.get()));
+    Painter(cr.get(), record, size).Paint();
+    if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) {
+      throw Failure("cannot draw " + file.path() + ": " + cairo_status_to_string(cairo_status(cr.get())));
+    }
+  }
+  cairo_status_t status = CAIRO_STATUS_SUCCESS;
+  if (format == PlotFormat::kPng) {
+    status = cairo_surface_write_to_png_stream(surface.get(), WriteToFile, file.stream());
+  } else {
+    cairo_surface_finish(surface.get());
+    status = cairo_surface_status(surface.get());
+  }
+  if (status != CAIRO_STATUS_SUCCESS) {
+    throw Failure("cannot write " + file.path() + ": " + cairo_status_to_string(status));
+  }
+}
+
+}  // namespace ru3cli

@@ -306,6 +306,9 @@ TEST_F(Readout, RunningAverageInSinglePrecisionTiesToEven) {
       {"mean of two codes", 2, 32768.0F, 0x801, 0x8008, 32776.0F},
       {"third of the way", 3, 10.0F, 0x002, 17, 32.0F / 3.0F + 2.0F * 10.0F / 3.0F},
       {"fourth of the way", 4, 100.0F, 0x000, 75, 75.0F},
+      // Exactly 32773.4974 in double precision; single precision makes it the
+      // tie 32773.5, which goes to the even 32774.
+      {"single precision decides the tie", 3, 32768.24609375F, 0x801, 32774, 32773.5F},
   };
   constexpr int kPos = 7;
   SetRing(true, 5000);

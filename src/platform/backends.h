@@ -33,6 +33,5 @@ std::uint32_t RegisterSystemMessage(const std::string& name, std::uint32_t fallb
 namespace ru3::sim {
 // The simulated PC and instrument, configured by RU3_SIMULATOR's value.
 // Null, with a one-line reason in *error, when the configuration is malformed.
-__attribute__((weak)) std::unique_ptr<platform::Backend> CreateSimulatorBackend(const std::string& config,
-                                                                               std::string* error);
+std::unique_ptr<platform::Backend> CreateSimulatorBackend(const std::string& config, std::string* error);
 }  // namespace ru3::sim

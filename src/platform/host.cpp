@@ -62,8 +62,8 @@ bool Build(const Choice& choice) {
   bool ok = true;
   std::unique_ptr<Backend> backend;
   if (choice.simulator) {
-    std::string error = "RU3_SIMULATOR: the simulator is not part of this build";
-    if (&sim::CreateSimulatorBackend != nullptr) backend = sim::CreateSimulatorBackend(*choice.simulator, &error);
+    std::string error;
+    backend = sim::CreateSimulatorBackend(*choice.simulator, &error);
     if (!backend) {
       std::fprintf(stderr, "%s\n", error.c_str());
       backend = CreateNullBackend();

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# The main job: builds the library and its example host, and opens the
-# simulated instrument with it.
+# The main job: builds the library and the ru3 tool, and captures one record
+# from the simulated instrument into capture.csv and capture.png in the
+# repository root. RU3_SIMULATOR, when set, configures the simulator.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 cmake --preset default >/dev/null
-cmake --build --preset default --target ru3_example_init
-RU3_SIMULATOR="${RU3_SIMULATOR-}" ./build/default/ru3_example_init
+cmake --build --preset default --target ru3_cli
+./build/default/ru3 --simulate="${RU3_SIMULATOR-}" capture \
+  --rate 100000 --length 1000 --pre 0.1 -o capture.csv --plot capture.png

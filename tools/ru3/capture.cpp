@@ -375,24 +375,29 @@ Record Measure(const Acquisition& a, Progress& progress) {
 Record MeasureSettled(const Acquisition& a, Progress& progress) {
   if (!a.AutoRanging()) return Measure(a, progress);
   // Each measurement moves an auto-ranging channel by at most one range; two
-  // measurements on the same ranges mean the ranges have settled.
+  // measurements on the same ranges mean the ranges have settled. They run
+  // free (no trigger): on a range far too large the signal would never leave
+  // the trigger's hysteresis band, and every step would wait for the time-out.
   constexpr int kMostSteps = 12;
-  Record record = Measure(a, progress);
+  Acquisition free_running = a;
+  free_running.trigger_source = 9;
+  Check(SetTriggerSource(9), "setting the trigger source");
+  progress.Phase("auto-ranging");
+  std::vector<double> previous;
   for (int step = 0; step < kMostSteps; ++step) {
-    Record next = Measure(a, progress);
-    bool same = true;
-    for (std::size_t c = 0; c < record.channels.size(); ++c) {
-      if (record.channels[c].range != next.channels[c].range) same = false;
-    }
-    record = std::move(next);
-    if (same) break;
+    const Record record = Measure(free_running, progress);
+    std::vector<double> ranges;
+    for (const Channel& ch : record.channels) ranges.push_back(ch.range);
+    if (ranges == previous) break;
+    previous = ranges;
   }
   for (int ch = 1; ch <= 2; ++ch) {
     if (!a.range[static_cast<std::size_t>(ch - 1)]) {
       Check(SetAutoRanging(static_cast<std::uint32_t>(ch), 0), "switching auto-ranging off");
     }
   }
-  return record;
+  Check(SetTriggerSource(static_cast<std::uint32_t>(a.trigger_source)), "setting the trigger source");
+  return Measure(a, progress);
 }
 
 }  // namespace ru3cli

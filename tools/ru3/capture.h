@@ -68,8 +68,9 @@ void InstallInterruptHandler();
 // One measurement. Throws Failure on interruption (exit status 130).
 Record Measure(const Acquisition& acquisition, Progress& progress);
 
-// Measures until auto-ranging has settled (two measurements on the same
-// ranges), then fixes the ranges so that further measurements keep them.
+// With auto-ranging: measures until the ranges have settled, fixes them so
+// that further measurements keep them, then measures with the trigger asked
+// for. Without: one measurement.
 Record MeasureSettled(const Acquisition& acquisition, Progress& progress);
 
 // The record in the channel buffers as they stand (timer-driven measuring).

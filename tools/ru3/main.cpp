@@ -219,7 +219,6 @@ int RunWatch(const GlobalOptions& global, const WatchCommandOptions& options) {
 // Closing the instrument sets the DAC to 0 V and the motors off, so the
 // outputs hold only while the tool keeps the instrument open.
 void Hold(const std::string& what, const std::string& seconds_text) {
-  InstallInterruptHandler();
   if (seconds_text.empty()) {
     std::fprintf(stderr, "%s; holding until Ctrl-C (closing the instrument resets the outputs)\n", what.c_str());
   } else {
@@ -248,6 +247,7 @@ int RunDac(const GlobalOptions& global, const std::array<std::string, 2>& volts_
     }
   }
   CheckHoldTime(hold);
+  InstallInterruptHandler();
   Session session(global);
   Check(SetDAC7394(volts[0], volts[1]), "setting the DAC outputs");
   char what[96];
@@ -266,6 +266,7 @@ int RunMotor(const GlobalOptions& global, const std::array<std::string, 2>& stat
   const bool first = OnOff(states[0], 1);
   const bool second = OnOff(states[1], 2);
   CheckHoldTime(hold);
+  InstallInterruptHandler();
   Session session(global);
   Check(SetMotorOn(first ? 1 : 0, second ? 1 : 0), "switching the motor outputs");
   Hold(std::string("motor outputs ") + (first ? "on" : "off") + " and " + (second ? "on" : "off"), hold);
@@ -343,6 +344,21 @@ int Main(int argc, char** argv) {
   trace_command->add_flag("--registers", registers, "also show every register write and read");
   trace_command->add_flag("--samples", samples, "also list every sample code read");
 
+  // The first word that is no option (or an option's value) names the
+  // command: say so plainly when it names none.
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word == "--unit") {
+      ++i;
+      continue;
+    }
+    if (word.rfind('-', 0) == 0) continue;
+    const auto known = app.get_subcommands([&](const CLI::App* command) { return command->check_name(word); });
+    if (known.empty()) {
+      throw Failure("unknown command \"" + word + "\" (commands: info, capture, watch, dac, motor, trace)", kExitUsage);
+    }
+    break;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

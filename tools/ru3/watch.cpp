@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "progress.h"
 #include "ru3/ru3.h"
 #include "session.h"
 
@@ -177,6 +178,13 @@ void Watch(const Acquisition& acquisition, const WatchOptions& options) {
   if (terminal && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
     cols = size.ws_col - 1;
     rows = std::max(8, static_cast<int>(size.ws_row) - 4 - static_cast<int>(acquisition.channels.size()));
+  }
+  if (acquisition.AutoRanging()) {
+    // Settle the ranges first, then keep them: the library's auto-ranging
+    // would change a range between a record and its read-out, and the record
+    // would be converted with the wrong range.
+    Progress progress(::isatty(STDERR_FILENO) != 0);
+    (void)MeasureSettled(acquisition, progress);
   }
   TerminalGuard terminal_guard(terminal);
   MeasuringGuard measuring;

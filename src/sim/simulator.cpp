@@ -61,7 +61,7 @@ void SimulatedPc::Out(std::uint16_t port, std::uint8_t value) {
   std::uint16_t offset = 0;
   Port* p = PortAt(port, &offset);
   if (p == nullptr) return;
-  const bool instrument = p->base == instrument_base_;
+  const bool instrument = p->base == instrument_base_ && !faults_.unplugged;
   if (offset == 0) {
     p->data = value;
     if (instrument) instrument_->WriteData(value);
@@ -78,7 +78,10 @@ std::uint8_t SimulatedPc::In(std::uint16_t port) {
   if (p == nullptr) return 0xFF;
   if (offset == 0) return p->data;
   if (offset == 2) return p->control;
-  return p->base == instrument_base_ ? instrument_->ReadStatus(now_ns_) : kFloatingStatus;
+  if (p->base != instrument_base_ || faults_.UnpluggedAtRead()) return kFloatingStatus;
+  const std::uint8_t status = instrument_->ReadStatus(now_ns_);
+  const int unit = 3 - ((p->data >> 4) & 3);
+  return faults_.FilterStatus(status, p->data, instrument_->reg(unit, 15));
 }
 
 int SimulatedPc::PortIndex(const std::string& name) const {

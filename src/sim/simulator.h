@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "platform/host.h"
+#include "sim/faults.h"
 
 namespace ru3::sim {
 
@@ -184,6 +185,8 @@ class SimulatedPc final : public platform::Backend {
   void SetStartTick(std::uint32_t tick) { config_.start_tick = tick; }
   void SetWallClockCoupling(bool on);
   void AdvanceTime(std::uint64_t ns);
+  // Faults switched on now take effect at the next port access.
+  Faults& faults() { return faults_; }
 
  private:
   struct Port {
@@ -207,6 +210,7 @@ class SimulatedPc final : public platform::Backend {
   std::unique_ptr<Instrument> instrument_;
   std::uint64_t now_ns_ = 0;
   std::uint64_t accesses_ = 0;
+  Faults faults_;
   std::chrono::steady_clock::time_point wall_start_;
 };
 

@@ -93,7 +93,74 @@ std::vector<Row> FrameRows() {
 }
 
 // ---- Part 1.2: measurement and data functions --------------------------------
-// Their rows go here (MeasurementRows), in the same form.
+
+// A read-out into two host buffers of a record (512) each, or a null pointer
+// where `null1`/`null2` say; the outputs are the first and last element of
+// each buffer given.
+template <typename T, typename F>
+std::function<Observed()> WithBuffers(T init, bool null1, bool null2, F call) {
+  return [=] {
+    std::vector<T> one(512, init);
+    std::vector<T> two(512, init);
+    const double result = static_cast<double>(call(null1 ? nullptr : one.data(), null2 ? nullptr : two.data()));
+    Observed seen{result, {}};
+    for (const auto* buffer : {null1 ? nullptr : &one, null2 ? nullptr : &two}) {
+      if (buffer == nullptr) continue;
+      seen.out.push_back(static_cast<double>(buffer->front()));
+      seen.out.push_back(static_cast<double>(buffer->back()));
+    }
+    return seen;
+  };
+}
+
+std::vector<Row> MeasurementRows() {
+  // Default settings: channel 1 triggers at 0 V with 10 codes of hysteresis on
+  // the 80 V range, which the simulated 1 V sine never crosses, so the
+  // synchronous measurement is forced after the 1 s time-out.
+  const auto ch = [](auto function, std::uint32_t channel) {
+    return [function, channel](auto* p) { return function(channel, p); };
+  };
+  return {
+      {"measure", "ADC_Running()", Returns(ADC_Running), Is(0), Is(0)},
+      {"measure", "DoMeasure(0)", Returns([] { return DoMeasure(0); }), Is(1), Is(0)},
+      {"measure", "StartMeasurement()", Returns(StartMeasurement), Is(1), Is(0)},
+      {"measure", "ADC_Ready()", Returns(ADC_Ready), Is(0), Is(1)},
+      {"measure", "ADC_Start()", Returns(ADC_Start), Is(1), Is(0)},
+      {"measure", "ADC_Running()", Returns(ADC_Running), Is(0), Is(1)},
+      {"measure", "ADC_Triggered()", Returns(ADC_Triggered), Is(0), Is(0)},
+      {"measure", "ADC_ForceTrig()", Returns(ADC_ForceTrig), Is(1), Is(0)},
+      {"measure", "ADC_Abort()", Returns(ADC_Abort), Is(1), Is(0)},
+      {"measure", "ADC_Running()", Returns(ADC_Running), Is(0), Is(0)},
+      {"read-out", "ADC_GetData(null, b)", WithBuffers(kU16, true, false, ADC_GetData), Is(1, {kU16, kU16}),
+       Is(32, {kU16, kU16})},
+      {"read-out", "ADC_GetDataVolt(b, null)", WithBuffers(kD, false, true, ADC_GetDataVolt), Is(1, {kD, kD}),
+       Is(32, {kD, kD})},
+      {"read-out", "ADC_GetDataCh(3, b)", WithOut(kU16, ch(ADC_GetDataCh, 3)), Is(1, {kU16}), Is(16, {kU16})},
+      {"read-out", "ADC_GetDataVoltCh(0, b)", WithOut(kD, ch(ADC_GetDataVoltCh, 0)), Is(1, {kD}), Is(16, {kD})},
+      {"read-out", "ADC_GetDataVoltCh(1, null)", Returns([] { return ADC_GetDataVoltCh(1, nullptr); }), Is(1), Is(32)},
+      {"read-out", "GetMeasurement(null, b)", WithBuffers(kD, true, false, GetMeasurement), Is(1, {kD, kD}),
+       Is(32, {kD, kD})},
+      {"read-out", "GetMeasurementRaw(b, null)", WithBuffers(kU16, false, true, GetMeasurementRaw), Is(1, {kU16, kU16}),
+       Is(32, {kU16, kU16})},
+      {"read-out", "GetOneMeasurement(512, &a, &b)",
+       WithBuffers(kD, false, false, [](double* a, double* b) { return GetOneMeasurement(512, a, b); }),
+       Is(1, {kD, kD, kD, kD}), Is(32, {kD, kD, kD, kD})},
+      {"read-out", "GetOneMeasurementRaw(-1, &a, &b)",
+       WithBuffers(kU16, false, false,
+                   [](std::uint16_t* a, std::uint16_t* b) { return GetOneMeasurementRaw(-1, a, b); }),
+       Is(1, {kU16, kU16, kU16, kU16}), Is(32, {kU16, kU16, kU16, kU16})},
+      {"read-out", "GetOneMeasurementRawCh(0, 0, &v)",
+       WithOut(kU16, [](std::uint16_t* v) { return GetOneMeasurementRawCh(0, 0, v); }), Is(1, {kU16}), Is(16, {kU16})},
+      {"read-out", "GetOneMeasurementRawCh(2, 512, &v)",
+       WithOut(kU16, [](std::uint16_t* v) { return GetOneMeasurementRawCh(2, 512, v); }), Is(1, {kU16}),
+       Is(32, {kU16})},
+      {"digital in", "GetDigitalInputValues(b)",
+       WithBuffers(kU16, false, true, [](std::uint16_t* b, std::uint16_t*) { return GetDigitalInputValues(b); }),
+       Is(1, {kU16, kU16}), Is(4, {kU16, kU16})},
+      {"digital in", "GetOneDigitalValue(0, &v)",
+       WithOut(kU16, [](std::uint16_t* v) { return GetOneDigitalValue(0, v); }), Is(1, {kU16}), Is(4, {kU16})},
+  };
+}
 
 // ---- Part 1.3: channels, record and timebase -------------------------------------
 
@@ -301,7 +368,8 @@ std::vector<Row> AuxOutputRows() {
 
 std::vector<Row> AllRows() {
   std::vector<Row> rows;
-  for (auto family : {FrameRows, TimebaseRows, RangeRows, TriggerRows, IdentityRows, GeneratorRows, AuxOutputRows}) {
+  for (auto family :
+       {FrameRows, MeasurementRows, TimebaseRows, RangeRows, TriggerRows, IdentityRows, GeneratorRows, AuxOutputRows}) {
     std::vector<Row> part = family();
     rows.insert(rows.end(), std::make_move_iterator(part.begin()), std::make_move_iterator(part.end()));
   }

@@ -201,6 +201,8 @@ RU3_API uint16_t RU3_CALL ADC_GetData(uint16_t* ch1, uint16_t* ch2) noexcept {
     if (instrument == nullptr) return rcNoInstrument;
     if (ch1 == nullptr || ch2 == nullptr) return rcBadValue;
     (void)FetchOnce(*instrument);
+    // A read-out that lost the instrument closed the object: no record.
+    if (!instrument->bInstrumentOpen) return rcNoInstrument;
     CopyRaw(*instrument, 1, ch1);
     CopyRaw(*instrument, 2, ch2);
     return rcOk;
@@ -212,7 +214,10 @@ RU3_API uint16_t RU3_CALL ADC_GetDataVolt(double* ch1, double* ch2) noexcept {
     VOz3* instrument = Present();
     if (instrument == nullptr) return rcNoInstrument;
     if (ch1 == nullptr || ch2 == nullptr) return rcBadValue;
-    if (FetchOnce(*instrument)) {
+    const bool fetched = FetchOnce(*instrument);
+    // A read-out that lost the instrument closed the object: no record.
+    if (!instrument->bInstrumentOpen) return rcNoInstrument;
+    if (fetched) {
       RefreshVoltPerCode(*instrument, 1);
       RefreshVoltPerCode(*instrument, 2);
     }
@@ -228,6 +233,8 @@ RU3_API uint16_t RU3_CALL ADC_GetDataCh(uint32_t ch, uint16_t* data) noexcept {
     if (!ValidChannel(*instrument, ch)) return rcBadChannel;
     if (data == nullptr) return rcBadValue;
     (void)FetchOnce(*instrument);
+    // A read-out that lost the instrument closed the object: no record.
+    if (!instrument->bInstrumentOpen) return rcNoInstrument;
     CopyRaw(*instrument, static_cast<int>(ch & 0xFFFF), data);
     return rcOk;
   });
@@ -240,7 +247,10 @@ RU3_API uint16_t RU3_CALL ADC_GetDataVoltCh(uint32_t ch, double* data) noexcept 
     if (!ValidChannel(*instrument, ch)) return rcBadChannel;
     if (data == nullptr) return rcBadValue;
     const int channel = static_cast<int>(ch & 0xFFFF);
-    if (FetchOnce(*instrument)) RefreshVoltPerCode(*instrument, channel);
+    const bool fetched = FetchOnce(*instrument);
+    // A read-out that lost the instrument closed the object: no record.
+    if (!instrument->bInstrumentOpen) return rcNoInstrument;
+    if (fetched) RefreshVoltPerCode(*instrument, channel);
     ConvertOne(*instrument, channel, data);
     return rcOk;
   });

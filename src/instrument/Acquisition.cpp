@@ -43,6 +43,28 @@ std::uint32_t StallLimitMs(long double sample_freq) {
   return limit >= kMax ? std::numeric_limits<std::uint32_t>::max() : static_cast<std::uint32_t>(limit);
 }
 
+// The instrument has gone: the object closes, so that every later call
+// reports no instrument instead of waiting on it or reading floating lines.
+void CloseVanished(VOz3& instrument) {
+  instrument.bInstrumentOpen = false;
+  instrument.bArmed = false;
+  instrument.bAdcRunning = false;
+  instrument.DisableTimer();
+  instrument.ReleasePort();
+}
+
+// Reads the finished record. A finished acquisition keeps its busy bit clear
+// until the next arm; floating status lines read it set. So a record that was
+// ready before the read-out and is not after it was read, at least in part,
+// from an instrument that has gone: it is no measurement, and the object
+// closes. False then.
+bool ReadOutWhole(VOz3& instrument, bool was_ready) {
+  instrument.ReadOut();
+  if (!was_ready || instrument.IsReady()) return true;
+  CloseVanished(instrument);
+  return false;
+}
+
 }  // namespace
 
 void VOz3::SetEnableMeasurements(bool on) {
@@ -115,7 +137,7 @@ void VOz3::Poll() {
 
   // Completion.
   DisableTimer();
-  ReadOut();
+  if (!ReadOutWhole(*this, true)) return;
   if (amAcquisitionMode == TAcquisitionMode::amOneShot) {
     if (nAverageNumber == 1 || nCalculations >= nAverageNumber) {
       amAcquisitionMode = TAcquisitionMode::amHold;  // directly, not through the setter
@@ -192,13 +214,8 @@ void VOz3::BlockingMeasure() {
       last_pointer = pointer;
       last_move = now;
     } else if (static_cast<std::uint32_t>(now - last_move) > StallLimitMs(rSampleFreq)) {
-      // Nothing answers any more: the object closes, so that every later
-      // call reports no instrument instead of waiting on it.
-      bInstrumentOpen = false;
-      bArmed = false;
-      bAdcRunning = false;
-      DisableTimer();
-      ReleasePort();
+      // Nothing answers any more.
+      CloseVanished(*this);
       break;
     }
   }
@@ -230,7 +247,7 @@ bool VOz3::IsReady() { return (ReadReg(2) & kStatusBusy) == 0; }
 
 void VOz3::FetchData() {
   if (!bInstrumentOpen) return;
-  ReadOut();
+  if (!ReadOutWhole(*this, IsReady())) return;
   bAdcRunning = false;
 }
 

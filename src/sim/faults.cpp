@@ -14,8 +14,9 @@ constexpr std::uint8_t kEepromDataLine = 0x08;  // register bit 4 on status bit 
 
 }  // namespace
 
-bool Faults::UnpluggedAtRead() {
-  if (countdown_armed_) {
+bool Faults::UnpluggedAtRead(bool lane) {
+  ++status_reads_;
+  if (countdown_armed_ && (lane || !lane_only_)) {
     if (unplug_countdown_ == 0) {
       unplugged = true;
       countdown_armed_ = false;

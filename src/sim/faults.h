@@ -2,7 +2,7 @@
 // cable fail, switched on and off by a test while the library runs.
 //
 //   sim().faults().unplugged = true;         // cable pulled now
-//   sim().faults().UnplugAfterReads(200);    // pulled during the next read-out
+//   sim().faults().UnplugAfterLaneReads(200); // pulled during the next read-out
 //   sim().faults().busy_stuck = true;        // status register says busy forever
 //   sim().faults().eeprom_silent = true;     // EEPROM never answers
 //
@@ -30,10 +30,20 @@ struct Faults {
   void UnplugAfterReads(std::uint64_t reads) {
     unplug_countdown_ = reads;
     countdown_armed_ = true;
+    lane_only_ = false;
+  }
+  // Unplugs after `reads` more reads of the sample lane: in the middle of the
+  // next read-out.
+  void UnplugAfterLaneReads(std::uint64_t reads) {
+    UnplugAfterReads(reads);
+    lane_only_ = true;
   }
 
   // Whether the instrument is out at this status read; counts the read.
-  bool UnpluggedAtRead();
+  // `lane` tells whether the read is one of the sample lane.
+  bool UnpluggedAtRead(bool lane);
+  // Status-port reads of the instrument's port so far.
+  [[nodiscard]] std::uint64_t status_reads() const { return status_reads_; }
 
   // Applies busy_stuck and eeprom_silent to a status byte the instrument
   // drives. `data` is the data latch (it selects unit and nibble) and
@@ -41,8 +51,10 @@ struct Faults {
   [[nodiscard]] std::uint8_t FilterStatus(std::uint8_t status, std::uint8_t data, int selected_register) const;
 
  private:
+  std::uint64_t status_reads_ = 0;
   std::uint64_t unplug_countdown_ = 0;
   bool countdown_armed_ = false;
+  bool lane_only_ = false;
 };
 
 }  // namespace ru3::sim

@@ -78,10 +78,11 @@ std::uint8_t SimulatedPc::In(std::uint16_t port) {
   if (p == nullptr) return 0xFF;
   if (offset == 0) return p->data;
   if (offset == 2) return p->control;
-  if (p->base != instrument_base_ || faults_.UnpluggedAtRead()) return kFloatingStatus;
-  const std::uint8_t status = instrument_->ReadStatus(now_ns_);
+  if (p->base != instrument_base_) return kFloatingStatus;
   const int unit = 3 - ((p->data >> 4) & 3);
-  return faults_.FilterStatus(status, p->data, instrument_->reg(unit, 15));
+  const int selected = instrument_->reg(unit, 15);
+  if (faults_.UnpluggedAtRead(unit == 0 && selected == 3)) return kFloatingStatus;
+  return faults_.FilterStatus(instrument_->ReadStatus(now_ns_), p->data, selected);
 }
 
 int SimulatedPc::PortIndex(const std::string& name) const {

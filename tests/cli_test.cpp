@@ -350,6 +350,7 @@ TEST_F(Cli, BadInputGivesOneMessageAndLeavesNoFile) {
       {{"--simulate", "capture", "--trigger", "ch3", "-o", "x.csv"}, "--trigger"},
       {{"--simulate", "capture", "--range", "2", "--level", "5", "-o", "x.csv"}, "outside channel 1's range"},
       {{"--simulate", "capture", "--kind", "5", "-o", "x.csv"}, "--kind"},
+      {{"--simulate", "capture", "--count", "0", "-o", "x.csv"}, "--count 0"},
       {{"--simulate", "capture", "--coupling", "2", "-o", "x.csv"}, "--coupling"},
       {{"--simulate", "capture", "-o", "missing/dir/x.csv"}, "cannot write missing/dir/x.csv"},
       {{"--simulate", "capture", "-o", "x.csv", "--plot", "x.jpg"}, ".png or .svg"},

@@ -92,7 +92,7 @@ struct CaptureOptions {
   std::string output = "-";
   std::string plot;
   std::string size = "1000x600";
-  long count = 1;
+  std::string count = "1";
   bool average = false;
   bool quiet = false;
   bool progress = false;
@@ -132,9 +132,13 @@ void PrintSummary(std::FILE* out, const Record& record, const std::string& title
 
 int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
   const Acquisition acquisition = ParseAcquisition(options.acquisition);
-  if (options.count < 1) throw Failure("--count " + std::to_string(options.count) + ": at least 1", kExitUsage);
+  const double count_value = ParseNumber("--count", options.count);
+  if (count_value < 1 || count_value > 100000 || count_value != std::floor(count_value)) {
+    throw Failure("--count " + options.count + ": a whole number of captures, at least 1", kExitUsage);
+  }
+  const long count = static_cast<long>(count_value);
   const bool to_stdout = options.output == "-";
-  const long results = options.average ? 1 : options.count;
+  const long results = options.average ? 1 : count;
   std::optional<PlotFormat> format;
   PlotSize size = ParseSize(options.size);
   if (!options.plot.empty()) format = PlotFormatOf(options.plot);
@@ -153,9 +157,8 @@ int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
   std::vector<Record> records;
   {
     Progress progress(options.progress || ::isatty(STDERR_FILENO) != 0);
-    for (long i = 1; i <= options.count; ++i) {
-      if (options.count > 1)
-        progress.Prefix("capture " + std::to_string(i) + " of " + std::to_string(options.count) + ": ");
+    for (long i = 1; i <= count; ++i) {
+      if (count > 1) progress.Prefix("capture " + std::to_string(i) + " of " + std::to_string(count) + ": ");
       records.push_back(i == 1 ? MeasureSettled(acquisition, progress) : Measure(acquisition, progress));
     }
   }

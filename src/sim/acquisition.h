@@ -4,6 +4,8 @@
 //
 // Registers (unit 1):
 //
+//   0   kept but without effect (the library writes 2 to arm, 1 before and 0
+//       after a read-out).
 //   1   pulses: bit 0 loads the sample-clock divider (register 14's prescaler
 //       code and counter 3), bit 1 loads the post-trigger counter from counter
 //       4, bit 2 resets the address counter, bit 3 starts a new record: it
@@ -13,9 +15,9 @@
 //       400 kHz base, while the read address is moved); bit 3 on the 400 kHz
 //       model bypasses the divider (400 kHz); bit 2 unused.
 //   10  trigger source: 0 channel 1, 1 channel 2, 2 external input (this
-//       instrument has none: never fires), 3 none (fires at the next clock
-//       edge: free run, and written while waiting the force command), other
-//       values never fire.
+//       instrument has none: never fires), 3 none: fires at the next clock
+//       edge (free run when armed so, the force command when written while
+//       the acquisition waits for its trigger), other values never fire.
 //   11  trigger kind: bit 2 rising slope, bit 1 falling slope, bit 0 adds the
 //       opposite slope with the hysteresis mirrored about the level (below).
 //   13  acquisition control: bit 3 run (a rising edge starts), bit 2 trigger

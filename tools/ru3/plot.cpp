@@ -2,6 +2,7 @@
 
 #include <cairo-svg.h>
 #include <cairo.h>
+#include <fontconfig/fontconfig.h>
 
 #include <algorithm>
 #include <array>
@@ -377,35 +378,41 @@ PlotFormat PlotFormatOf(const std::string& path) {
 }
 
 void DrawPlot(const Record& record, PlotFormat format, PlotSize size, OutputFile& file) {
-  std::unique_ptr<cairo_surface_t, SurfaceDeleter> surface;
-  if (format == PlotFormat::kPng) {
-    surface.reset(cairo_image_surface_create(CAIRO_FORMAT_RGB24, size.width, size.height));
-  } else {
-    surface.reset(cairo_svg_surface_create_for_stream(WriteToFile, file.stream(), size.width, size.height));
-#if CAIRO_VERSION >= CAIRO_VERSION_ENCODE(1, 15, 10)
-    cairo_svg_surface_set_document_unit(surface.get(), CAIRO_SVG_UNIT_PX);
-#endif
-  }
-  if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) {
-    throw Failure("cannot draw " + file.path() + ": " + cairo_status_to_string(cairo_surface_status(surface.get())));
-  }
   {
-    std::unique_ptr<cairo_t, ContextDeleter> cr(cairo_create(surface.get()));
-    Painter(cr.get(), record, size).Paint();
-    if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) {
-      throw Failure("cannot draw " + file.path() + ": " + cairo_status_to_string(cairo_status(cr.get())));
+    std::unique_ptr<cairo_surface_t, SurfaceDeleter> surface;
+    if (format == PlotFormat::kPng) {
+      surface.reset(cairo_image_surface_create(CAIRO_FORMAT_RGB24, size.width, size.height));
+    } else {
+      surface.reset(cairo_svg_surface_create_for_stream(WriteToFile, file.stream(), size.width, size.height));
+#if CAIRO_VERSION >= CAIRO_VERSION_ENCODE(1, 15, 10)
+      cairo_svg_surface_set_document_unit(surface.get(), CAIRO_SVG_UNIT_PX);
+#endif
+    }
+    if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) {
+      throw Failure("cannot draw " + file.path() + ": " + cairo_status_to_string(cairo_surface_status(surface.get())));
+    }
+    {
+      std::unique_ptr<cairo_t, ContextDeleter> cr(cairo_create(surface.get()));
+      Painter(cr.get(), record, size).Paint();
+      if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) {
+        throw Failure("cannot draw " + file.path() + ": " + cairo_status_to_string(cairo_status(cr.get())));
+      }
+    }
+    cairo_status_t status = CAIRO_STATUS_SUCCESS;
+    if (format == PlotFormat::kPng) {
+      status = cairo_surface_write_to_png_stream(surface.get(), WriteToFile, file.stream());
+    } else {
+      cairo_surface_finish(surface.get());
+      status = cairo_surface_status(surface.get());
+    }
+    if (status != CAIRO_STATUS_SUCCESS) {
+      throw Failure("cannot write " + file.path() + ": " + cairo_status_to_string(status));
     }
   }
-  cairo_status_t status = CAIRO_STATUS_SUCCESS;
-  if (format == PlotFormat::kPng) {
-    status = cairo_surface_write_to_png_stream(surface.get(), WriteToFile, file.stream());
-  } else {
-    cairo_surface_finish(surface.get());
-    status = cairo_surface_status(surface.get());
-  }
-  if (status != CAIRO_STATUS_SUCCESS) {
-    throw Failure("cannot write " + file.path() + ": " + cairo_status_to_string(status));
-  }
+  // Nothing of cairo is alive now: let it and fontconfig give back their
+  // font caches (a later plot builds them again).
+  cairo_debug_reset_static_data();
+  FcFini();
 }
 
 }  // namespace ru3cli

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -287,6 +288,77 @@ TEST_F(Cli, CountSavesEachCaptureOrTheirMean) {
   EXPECT_NE(r.out.find("mean of 3"), std::string::npos) << r.out;
 }
 
+TEST_F(Cli, SummaryMeasuresEachSignalShape) {
+  struct Case {
+    std::string signal;  // channel 1 of the simulator
+    std::vector<std::string> expected;
+  };
+  const std::vector<Case> cases = {
+      {"ch1=sine,1.5,1000", {"p-p 3 V", "rms 1.06", "frequency 1 kHz"}},
+      {"ch1=square,0.5,250", {"min -0.5 V", "max 0.5 V", "rms 0.5 V", "frequency 250 Hz"}},
+      {"ch1=triangle,1,2000", {"rms 0.57", "frequency 2 kHz"}},
+      {"ch1=dc,0.3,0", {"mean 0.29", "p-p 0 V", "frequency unknown"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.signal);
+    const Result r = Run({"--simulate=" + c.signal, "capture", "--channels", "1", "--trigger", "none", "--rate",
+                          "100000", "--length", "4000", "--pre", "0", "--range", "2", "-o", "s.csv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const std::string& text : c.expected) EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
+  }
+}
+
+TEST_F(Cli, TimeOutForcesTheTriggerAndProgressSaysSo) {
+  // A 1 V sine never reaches a 1.9 V level: the trigger is forced after the time-out.
+  const Result r = Run({kSignals, "capture", "--range", "2", "--level", "1.9", "--timeout", "700", "--rate", "20000",
+                        "--length", "1000", "--progress", "-o", "forced.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("measuring, trigger forced after the time-out"), std::string::npos) << r.err;
+  // The progress line is cleared before the summary.
+  EXPECT_NE(r.err.find("\r\x1b[K"), std::string::npos);
+  EXPECT_NE(r.out.find("trigger CH1 at 1.9"), std::string::npos) << r.out;
+  EXPECT_EQ(Lines(ReadFile(dir / "forced.csv")).size(), 1001u);
+}
+
+TEST_F(Cli, InterruptedCaptureLeavesNoFile) {
+  Child child({kSignals, "capture", "--range", "2", "--level", "1.9", "--timeout", "none", "--progress", "-o",
+               "never.csv", "--plot", "never.png"},
+              {}, dir);
+  ASSERT_TRUE(child.WaitForOutput("waiting for the trigger", std::chrono::seconds(30), true));
+  child.Signal(SIGINT);
+  const Result r = child.Finish();
+  EXPECT_EQ(r.status, 130);
+  EXPECT_NE(r.err.find("ru3: interrupted"), std::string::npos) << r.err;
+  EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(Cli, OutputsThroughLinksPipesAndWithTheUsualPermissions) {
+  // A symbolic link keeps pointing at the file, which gets the record.
+  std::ofstream(dir / "real.csv") << "old\n";
+  fs::create_symlink("real.csv", dir / "link.csv");
+  ASSERT_EQ(Run({kSignals, "capture", "--length", "10", "--range", "2,0.4", "-o", "link.csv", "-q"}).status, 0);
+  EXPECT_TRUE(fs::is_symlink(dir / "link.csv"));
+  EXPECT_EQ(Lines(ReadFile(dir / "real.csv")).size(), 11u);
+
+  // A new file gets the permissions the umask allows, not a temporary's.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  struct stat info {};
+  ASSERT_EQ(::stat((dir / "real.csv").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
+
+  // A pipe is written in place, not replaced by a file.
+  const fs::path fifo = dir / "pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string piped;
+  std::thread reader([&] { piped = ReadFile(fifo); });
+  const Result r = Run({kSignals, "capture", "--length", "10", "--range", "2,0.4", "-o", "pipe", "-q"});
+  reader.join();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_EQ(Lines(piped).size(), 11u);
+}
+
 // ---- capture: plots -----------------------------------------------------------
 
 std::uint32_t BigEndian32(const std::string& bytes, std::size_t at) {
@@ -439,6 +511,19 @@ TEST_F(Cli, TraceOfInitInstrumentNamesTheEepromReadsAndTheClock) {
   }
   // The EEPROM read comes before the clock is programmed.
   EXPECT_LT(decoded.find("at address 1 (0x01)"), decoded.find("sample clock"));
+}
+
+TEST_F(Cli, TraceOfAPortWithoutInstrumentShowsTheFailedSignature) {
+  const Result r = Run({"--simulate=port=none", "info"}, {{"RU3_PORT_TRACE", (dir / "none.trace").string()}});
+  EXPECT_EQ(r.status, 3);
+  const std::string decoded = Decode("none.trace");
+  EXPECT_NE(decoded.find("EEPROM read at address 1 (0x01), 1 byte, not acknowledged: FF (signature wrong: no "
+                         "instrument on this port)"),
+            std::string::npos)
+      << decoded;
+  EXPECT_NE(decoded.find("signature FF (no instrument)"), std::string::npos) << decoded;
+  // Nothing is read from the memory after a wrong signature.
+  EXPECT_EQ(decoded.find("at address 5"), std::string::npos) << decoded;
 }
 
 TEST_F(Cli, TraceOfACaptureShowsArmingTriggerAndSampleReads) {
@@ -648,6 +733,51 @@ TEST_F(Cli, WatchDrawsFramesUntilItsCount) {
   EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
   // Auto-ranging: 1.5 V peak fills more than a third of the 4 V range.
   EXPECT_NE(r.out.find("CH1 (range 4 V)"), std::string::npos) << r.out;
+}
+
+// A terminal: watch hides the cursor while it draws in place, and gives the
+// cursor back however it ends.
+TEST_F(Cli, WatchInATerminalRedrawsInPlaceAndRestoresTheCursor) {
+  int master = -1;
+  winsize size{};
+  size.ws_row = 30;
+  size.ws_col = 100;
+  const pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (::chdir(dir.c_str()) != 0) _exit(126);
+    ::unsetenv("RU3_SIMULATOR");
+    const std::string tool = ToolPath();
+    ::execl(tool.c_str(), tool.c_str(), kSignals.c_str(), "watch", "--interval", "20", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string screen;
+  auto pump = [&](int timeout_ms) {
+    pollfd fd{master, POLLIN, 0};
+    if (::poll(&fd, 1, timeout_ms) <= 0) return true;
+    char buffer[65536];
+    const ssize_t n = ::read(master, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    screen.append(buffer, static_cast<std::size_t>(n));
+    return true;
+  };
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (screen.find("frame 3") == std::string::npos && std::chrono::steady_clock::now() < until && pump(100)) {
+  }
+  ASSERT_NE(screen.find("frame 3"), std::string::npos) << screen;
+  ::kill(pid, SIGINT);
+  while (pump(1000)) {
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ::close(master);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(screen.find("\x1b[?25l"), 0u);                 // cursor hidden first
+  EXPECT_NE(screen.find("\x1b[H"), std::string::npos);     // redrawn from the top
+  EXPECT_NE(screen.find("\x1b[33m*"), std::string::npos);  // channel 1 in yellow
+  const auto restored = screen.rfind("\x1b[0m\x1b[?25h");  // attributes and cursor back
+  ASSERT_NE(restored, std::string::npos);
+  EXPECT_EQ(screen.find("frame", restored), std::string::npos);  // nothing drawn after that
 }
 
 TEST_F(Cli, CtrlCEndsWatchAndHoldWithTheInstrumentClosed) {

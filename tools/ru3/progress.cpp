@@ -62,7 +62,9 @@ void Progress::Draw(bool clear) {
     return;
   }
   const auto elapsed = std::chrono::steady_clock::now() - started_;
-  if (elapsed < kQuietTime) return;
+  // A phase appears once it has lasted a while; once a line is showing, a
+  // new phase replaces it at once.
+  if (elapsed < kQuietTime && !shown_) return;
   const double seconds = std::chrono::duration<double>(elapsed).count();
   std::fprintf(stderr, "\r\x1b[K%s%s ... %.1f s", prefix_.c_str(), phase_.c_str(), seconds);
   std::fflush(stderr);

@@ -30,6 +30,7 @@ void Progress::Phase(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   phase_ = text;
   started_ = std::chrono::steady_clock::now();
+  if (shown_) Draw(false);
 }
 
 void Progress::Prefix(const std::string& text) {

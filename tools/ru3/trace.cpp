@@ -649,7 +649,7 @@ class InstrumentDecoder {
       if (load_words_.size() == 10) {
         load_active_ = false;
         Push(Done(load_line_, "converter " + TargetName(load_target_) + " loaded: gain code " +
-                                  std::to_string(load_words_[0] & 0x3FFF) + ", offset code " +
+                                  std::to_string(load_words_[0] & 0x3FFF) + ", mean of gain and offset codes " +
                                   std::to_string(load_words_[1] & 0x3FFF)));
         load_words_.clear();
       }

@@ -2,6 +2,8 @@
 // malformed value.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "sim/simulator.h"
 
 namespace ru3::sim {
@@ -100,6 +102,26 @@ TEST(SimConfigParse, MalformedValuesNameTheKeyAndTheProblem) {
     EXPECT_EQ(CreateSimulatorBackend(c.text, &factory_error), nullptr) << c.text;
     EXPECT_EQ(factory_error, c.error);
   }
+}
+
+}  // namespace
+}  // namespace ru3::sim
+
+namespace ru3::sim {
+namespace {
+
+// A lead that identification's delays give simulated time must not stop the
+// clock: from there on it still runs at least at wall-clock speed.
+TEST(SimTime, KeepsRunningAtWallClockSpeedAfterADelayTookItAhead) {
+  SimConfig config;
+  SimulatedPc pc(config);
+  pc.Delay(2000);  // two seconds ahead of real time
+  const std::uint64_t before = pc.NowNs();
+  const auto wall_start = std::chrono::steady_clock::now();
+  while (std::chrono::steady_clock::now() - wall_start < std::chrono::milliseconds(30)) {
+    (void)pc.In(0x379);
+  }
+  EXPECT_GE(pc.NowNs() - before, 30'000'000U);
 }
 
 }  // namespace

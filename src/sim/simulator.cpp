@@ -27,7 +27,7 @@ std::unique_ptr<platform::Backend> CreateSimulatorBackend(const std::string& con
 }
 
 SimulatedPc::SimulatedPc(const SimConfig& config)
-    : config_(config), instrument_(std::make_unique<Instrument>(config)), wall_start_(std::chrono::steady_clock::now()) {
+    : config_(config), instrument_(std::make_unique<Instrument>(config)), wall_synced_(std::chrono::steady_clock::now()) {
   for (std::size_t i = 0; i < ports_.size(); ++i) ports_[i].base = config_.port_bases[i];
   if (config_.instrument_port >= 0 && config_.instrument_port < 3) {
     instrument_base_ = config_.port_bases[static_cast<std::size_t>(config_.instrument_port)];
@@ -38,8 +38,15 @@ SimulatedPc::~SimulatedPc() = default;
 
 void SimulatedPc::SyncWithWallClock() {
   if (!config_.wall_clock_coupling) return;
-  const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - wall_start_);
-  now_ns_ = std::max(now_ns_, static_cast<std::uint64_t>(elapsed.count()));
+  // Over every interval simulated time advances at least as far as real time
+  // did: a lead taken by a delay (identification waits more than half a
+  // second in no real time) is kept, and the clock still runs on at
+  // wall-clock speed from there.
+  const auto wall = std::chrono::steady_clock::now();
+  const auto wall_delta = std::chrono::duration_cast<std::chrono::nanoseconds>(wall - wall_synced_).count();
+  wall_synced_ = wall;
+  if (wall_delta > 0) now_ns_ = std::max(now_ns_, synced_ns_ + static_cast<std::uint64_t>(wall_delta));
+  synced_ns_ = now_ns_;
 }
 
 // Ports sharing a base address are one port; the first of them keeps its
@@ -173,7 +180,9 @@ void SimulatedPc::SetEepromByte(int address, std::uint8_t value) {
 
 void SimulatedPc::SetWallClockCoupling(bool on) {
   config_.wall_clock_coupling = on;
-  SyncWithWallClock();
+  // Real time that passed while uncoupled does not count.
+  wall_synced_ = std::chrono::steady_clock::now();
+  synced_ns_ = now_ns_;
 }
 
 void SimulatedPc::AdvanceTime(std::uint64_t ns) { now_ns_ += ns; }

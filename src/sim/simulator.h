@@ -211,7 +211,8 @@ class SimulatedPc final : public platform::Backend {
   std::uint64_t now_ns_ = 0;
   std::uint64_t accesses_ = 0;
   Faults faults_;
-  std::chrono::steady_clock::time_point wall_start_;
+  std::chrono::steady_clock::time_point wall_synced_;  // real time of the last sync
+  std::uint64_t synced_ns_ = 0;                         // simulated time then
 };
 
 }  // namespace ru3::sim

@@ -79,8 +79,11 @@ extern "C" {
 #define RU3_TRIG_GEN_NEW 14
 #define RU3_TRIG_UNKNOWN 15
 
-/* Trigger kinds per input (byte): 0..3 on this instrument; 0 is the default.
- * Which slope each kind fires on is described in the README. */
+/* Trigger kinds per input (byte): 0..3 on this instrument.
+ * 0 rising through the level, re-armed below level - hysteresis (default);
+ * 1 falling through the level, re-armed above level + hysteresis;
+ * 2 falling, with the hysteresis below the level; 3 either slope.
+ * Coupling codes: 0 DC, 1 AC. */
 
 /* Acquisition modes of the object and transfer modes. */
 #define RU3_TRANSFER_BLOCK 0

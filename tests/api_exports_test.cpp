@@ -75,7 +75,7 @@ Observed Is(double result, std::vector<double> out = {}) { return Observed{resul
 
 std::vector<double> Repeat(double value, std::size_t n = 20) { return std::vector<double>(n, value); }
 
-// ---- Part 1.1: capability queries and data-ready notification ---------------
+// ---- capability queries and data-ready notification ---------------
 
 std::vector<Row> FrameRows() {
   return {
@@ -92,7 +92,7 @@ std::vector<Row> FrameRows() {
   };
 }
 
-// ---- Part 1.2: measurement and data functions --------------------------------
+// ---- measurement and data functions --------------------------------
 
 // A read-out into two host buffers of a record (512) each, or a null pointer
 // where `null1`/`null2` say; the outputs are the first and last element of
@@ -162,7 +162,7 @@ std::vector<Row> MeasurementRows() {
   };
 }
 
-// ---- Part 1.3: channels, record and timebase -------------------------------------
+// ---- channels, record and timebase -------------------------------------
 
 std::vector<Row> TimebaseRows() {
   return {
@@ -204,7 +204,7 @@ std::vector<Row> TimebaseRows() {
   };
 }
 
-// ---- Part 1.3: input ranges and coupling ---------------------------------------
+// ---- input ranges and coupling ---------------------------------------
 
 std::vector<Row> RangeRows() {
   const auto on_ch = [](auto function, std::uint32_t ch) {
@@ -232,7 +232,7 @@ std::vector<Row> RangeRows() {
   };
 }
 
-// ---- Part 1.3: trigger -------------------------------------------------------------
+// ---- trigger -------------------------------------------------------------
 
 std::vector<Row> TriggerRows() {
   const auto on = [](auto function, std::uint32_t input) {
@@ -285,7 +285,7 @@ std::vector<Row> TriggerRows() {
   };
 }
 
-// ---- Part 1.4: identity, generators, digital outputs, serial bus, aux outputs ---
+// ---- identity, generators, digital outputs, serial bus, aux outputs ---
 
 std::vector<Row> IdentityRows() {
   // The simulated instrument's memory: serial 10001, calibrated 14 June 2021.

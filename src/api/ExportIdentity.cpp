@@ -69,6 +69,7 @@ std::uint16_t HostBusRead(bool /*stop*/) { return Present() == nullptr ? rcNoIns
 
 using ru3::VOz3;
 using ru3::api::Guarded;
+using ru3::api::OnInstrument;
 using ru3::api::Present;
 using ru3::api::State;
 using namespace ru3::api;  // status codes and the helpers above
@@ -78,9 +79,7 @@ extern "C" {
 // ---- Calibration and identity ---------------------------------------------
 
 RU3_API uint16_t RU3_CALL GetCalibrationDate(int32_t* date) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (KindLacksIdentity(instrument->byInstrumentKind)) return rcNotAvailable;
     if (date == nullptr) return rcBadValue;
     *date = static_cast<int32_t>(PackDate(instrument->CalibrationDate()));
@@ -89,9 +88,7 @@ RU3_API uint16_t RU3_CALL GetCalibrationDate(int32_t* date) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL GetSerialNumber(int32_t* serial) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (KindLacksIdentity(instrument->byInstrumentKind)) {
       if (serial != nullptr) *serial = 0;
       return rcNotAvailable;
@@ -103,9 +100,7 @@ RU3_API uint16_t RU3_CALL GetSerialNumber(int32_t* serial) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL GetAvailableSensitivities(double* ranges) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (ranges == nullptr) return rcBadValue;
     std::fill_n(ranges, kListLength, 0.0);
     // Largest range first: element i is range number nNrRanges - i.
@@ -118,9 +113,7 @@ RU3_API uint16_t RU3_CALL GetAvailableSensitivities(double* ranges) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL GetAvailableResolutions(double* resolutions) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (resolutions == nullptr) return rcBadValue;
     std::fill_n(resolutions, kListLength, 0.0);
     const std::size_t count = std::min<std::size_t>(instrument->wNrResolutions, instrument->awResolutions.size());
@@ -134,9 +127,7 @@ RU3_API uint16_t RU3_CALL GetAvailableResolutions(double* resolutions) noexcept 
 // which is not a printer port) and report rcNoInstrument.
 
 RU3_API uint16_t RU3_CALL GetActiveRU3(uint8_t* unit) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (unit == nullptr) return rcBadValue;
     *unit = static_cast<uint8_t>(instrument->nActiveUnit & 0xFF);
     return rcOk;
@@ -144,27 +135,21 @@ RU3_API uint16_t RU3_CALL GetActiveRU3(uint8_t* unit) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetActiveRU3(uint32_t unit) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     instrument->SelectUnit(static_cast<int32_t>(unit & 0xFFU));
     return rcOk;
   });
 }
 
 RU3_API uint16_t RU3_CALL SetDAC7394(double ch1, double ch2) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     instrument->SetDac(static_cast<long double>(ch1), static_cast<long double>(ch2));
     return rcOk;
   });
 }
 
 RU3_API uint16_t RU3_CALL SetMotorOn(uint32_t first, uint32_t second) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     instrument->SetMotor((first & 0xFFU) != 0, (second & 0xFFU) != 0);
     return rcOk;
   });
@@ -177,9 +162,7 @@ RU3_API int32_t RU3_CALL GetSquareWaveGenFrequency(void) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetSquareWaveGenFrequency(uint32_t* /*frequency*/) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (!instrument->bSquareWaveGen) return rcNoGenerator;
     return kNoGeneratorCode;
   });
@@ -232,18 +215,14 @@ RU3_API uint16_t RU3_CALL GetFuncGenFrequency(double* /*frequency*/) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetFuncGenTrigSource(uint32_t /*source*/) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (!instrument->bFuncGenTrigSource) return rcNotAvailable;
     return kNoGeneratorCode;
   });
 }
 
 RU3_API uint16_t RU3_CALL GetFuncGenTrigSource(uint8_t* /*source*/) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (!instrument->bFuncGenTrigSource) return rcNotAvailable;
     return kNoGeneratorCode;
   });
@@ -267,9 +246,7 @@ RU3_API uint16_t RU3_CALL GetFuncGenOutputOn(uint16_t* on) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetFuncGenEnable(uint32_t /*on*/) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (instrument->byInstrumentKind != 18) return rcNotAvailable;
     return kNoGeneratorCode;
   });
@@ -283,9 +260,7 @@ RU3_API uint16_t RU3_CALL GetFuncGenEnable(uint16_t* on) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL FuncGenBurst(uint32_t /*count*/) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (!instrument->bFuncGenBurst) return rcNotAvailable;
     return kNoGeneratorCode;
   });
@@ -298,25 +273,19 @@ RU3_API uint16_t RU3_CALL GetFuncGenMode(uint32_t /*unused*/) noexcept { return 
 // ---- Digital outputs, resistance measurement, serial bus --------------------
 
 RU3_API uint16_t RU3_CALL SetDigitalOutputs(uint32_t /*unused*/) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* /*instrument*/) -> uint16_t {
     return rcNotAvailable;  // with or without outputs: none are driven
   });
 }
 
 RU3_API uint16_t RU3_CALL GetDigitalOutputs(uint32_t /*unused*/) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* /*instrument*/) -> uint16_t {
     return rcNotAvailable;
   });
 }
 
 RU3_API uint16_t RU3_CALL SetupOhmMeasurements(uint32_t /*unused*/) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* /*instrument*/) -> uint16_t {
     return rcNotAvailable;
   });
 }

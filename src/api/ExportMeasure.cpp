@@ -85,6 +85,7 @@ void ConvertOne(const VOz3& instrument, int ch, double* destination) {
 
 using ru3::VOz3;
 using ru3::api::Guarded;
+using ru3::api::OnInstrument;
 using ru3::api::Present;
 using ru3::api::State;
 using namespace ru3::api;  // status codes and helpers
@@ -94,9 +95,7 @@ extern "C" {
 // ---- Measurement control ------------------------------------------------
 
 RU3_API uint16_t RU3_CALL StartMeasurement(void) noexcept {
-  return Guarded<uint16_t>(rcNoInstrument, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcNoInstrument, [&](VOz3* instrument) -> uint16_t {
     if (!State().InstrumentInitialised) return rcNotInitialised;
     instrument->BlockingMeasure();
     State().DataFetched = true;
@@ -108,9 +107,7 @@ RU3_API uint16_t RU3_CALL StartMeasurement(void) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL ADC_Start(void) noexcept {
-  return Guarded<uint16_t>(rcNoInstrument, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcNoInstrument, [&](VOz3* instrument) -> uint16_t {
     if (!State().InstrumentInitialised) return rcNotInitialised;
     switch (instrument->tmTransferMode) {
       case ru3::TTransferMode::tmBlock:
@@ -157,9 +154,7 @@ RU3_API uint16_t RU3_CALL ADC_Triggered(void) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL ADC_Abort(void) noexcept {
-  return Guarded<uint16_t>(rcNoInstrument, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcNoInstrument, [&](VOz3* instrument) -> uint16_t {
     if (!State().InstrumentInitialised) return rcNotInitialised;
     switch (instrument->tmTransferMode) {
       case ru3::TTransferMode::tmBlock:
@@ -174,9 +169,7 @@ RU3_API uint16_t RU3_CALL ADC_Abort(void) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL ADC_ForceTrig(void) noexcept {
-  return Guarded<uint16_t>(rcNoInstrument, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcNoInstrument, [&](VOz3* instrument) -> uint16_t {
     if (!State().InstrumentInitialised) return rcNotInitialised;
     instrument->ForceTrigger();
     return rcOk;
@@ -184,9 +177,7 @@ RU3_API uint16_t RU3_CALL ADC_ForceTrig(void) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL DoMeasure(int32_t mode) noexcept {
-  return Guarded<uint16_t>(rcNoInstrument, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcNoInstrument, [&](VOz3* instrument) -> uint16_t {
     if (!State().InstrumentInitialised) return rcNotInitialised;
     SetMeasuring(*instrument, mode);
     return rcOk;
@@ -196,9 +187,7 @@ RU3_API uint16_t RU3_CALL DoMeasure(int32_t mode) noexcept {
 // ---- Read-out with fetch ------------------------------------------------
 
 RU3_API uint16_t RU3_CALL ADC_GetData(uint16_t* ch1, uint16_t* ch2) noexcept {
-  return Guarded<uint16_t>(rcNoInstrument, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcNoInstrument, [&](VOz3* instrument) -> uint16_t {
     if (ch1 == nullptr || ch2 == nullptr) return rcBadValue;
     (void)FetchOnce(*instrument);
     // A read-out that lost the instrument closed the object: no record.
@@ -210,9 +199,7 @@ RU3_API uint16_t RU3_CALL ADC_GetData(uint16_t* ch1, uint16_t* ch2) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL ADC_GetDataVolt(double* ch1, double* ch2) noexcept {
-  return Guarded<uint16_t>(rcNoInstrument, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcNoInstrument, [&](VOz3* instrument) -> uint16_t {
     if (ch1 == nullptr || ch2 == nullptr) return rcBadValue;
     const bool fetched = FetchOnce(*instrument);
     // A read-out that lost the instrument closed the object: no record.
@@ -227,9 +214,7 @@ RU3_API uint16_t RU3_CALL ADC_GetDataVolt(double* ch1, double* ch2) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL ADC_GetDataCh(uint32_t ch, uint16_t* data) noexcept {
-  return Guarded<uint16_t>(rcNoInstrument, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcNoInstrument, [&](VOz3* instrument) -> uint16_t {
     if (!ValidChannel(*instrument, ch)) return rcBadChannel;
     if (data == nullptr) return rcBadValue;
     (void)FetchOnce(*instrument);
@@ -241,9 +226,7 @@ RU3_API uint16_t RU3_CALL ADC_GetDataCh(uint32_t ch, uint16_t* data) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL ADC_GetDataVoltCh(uint32_t ch, double* data) noexcept {
-  return Guarded<uint16_t>(rcNoInstrument, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcNoInstrument, [&](VOz3* instrument) -> uint16_t {
     if (!ValidChannel(*instrument, ch)) return rcBadChannel;
     if (data == nullptr) return rcBadValue;
     const int channel = static_cast<int>(ch & 0xFFFF);
@@ -259,9 +242,7 @@ RU3_API uint16_t RU3_CALL ADC_GetDataVoltCh(uint32_t ch, double* data) noexcept 
 // ---- Read-out of the channel buffers as they stand ----------------------
 
 RU3_API uint16_t RU3_CALL GetMeasurement(double* ch1, double* ch2) noexcept {
-  return Guarded<uint16_t>(rcNoInstrument, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcNoInstrument, [&](VOz3* instrument) -> uint16_t {
     if (ch1 == nullptr || ch2 == nullptr) return rcBadValue;
     RefreshVoltPerCode(*instrument, 1);
     RefreshVoltPerCode(*instrument, 2);
@@ -271,9 +252,7 @@ RU3_API uint16_t RU3_CALL GetMeasurement(double* ch1, double* ch2) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL GetMeasurementRaw(uint16_t* ch1, uint16_t* ch2) noexcept {
-  return Guarded<uint16_t>(rcNoInstrument, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcNoInstrument, [&](VOz3* instrument) -> uint16_t {
     if (ch1 == nullptr || ch2 == nullptr) return rcBadValue;
     CopyRaw(*instrument, 1, ch1);
     CopyRaw(*instrument, 2, ch2);
@@ -282,9 +261,7 @@ RU3_API uint16_t RU3_CALL GetMeasurementRaw(uint16_t* ch1, uint16_t* ch2) noexce
 }
 
 RU3_API uint16_t RU3_CALL GetOneMeasurement(int32_t index, double* ch1, double* ch2) noexcept {
-  return Guarded<uint16_t>(rcNoInstrument, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcNoInstrument, [&](VOz3* instrument) -> uint16_t {
     if (ch1 == nullptr || ch2 == nullptr || !ValidIndex(*instrument, index)) return rcBadValue;
     RefreshVoltPerCode(*instrument, 1);
     RefreshVoltPerCode(*instrument, 2);
@@ -295,9 +272,7 @@ RU3_API uint16_t RU3_CALL GetOneMeasurement(int32_t index, double* ch1, double* 
 }
 
 RU3_API uint16_t RU3_CALL GetOneMeasurementRaw(int32_t index, uint16_t* ch1, uint16_t* ch2) noexcept {
-  return Guarded<uint16_t>(rcNoInstrument, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcNoInstrument, [&](VOz3* instrument) -> uint16_t {
     if (ch1 == nullptr || ch2 == nullptr || !ValidIndex(*instrument, index)) return rcBadValue;
     *ch1 = instrument->pDataCh1[index];
     *ch2 = instrument->pDataCh2[index];
@@ -306,9 +281,7 @@ RU3_API uint16_t RU3_CALL GetOneMeasurementRaw(int32_t index, uint16_t* ch1, uin
 }
 
 RU3_API uint16_t RU3_CALL GetOneMeasurementRawCh(uint32_t ch, int32_t index, uint16_t* value) noexcept {
-  return Guarded<uint16_t>(rcNoInstrument, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcNoInstrument, [&](VOz3* instrument) -> uint16_t {
     if (!ValidChannel(*instrument, ch)) return rcBadChannel;
     if (value == nullptr || !ValidIndex(*instrument, index)) return rcBadValue;
     *value = instrument->ChannelData(static_cast<int>(ch & 0xFFFF))[index];
@@ -319,9 +292,7 @@ RU3_API uint16_t RU3_CALL GetOneMeasurementRawCh(uint32_t ch, int32_t index, uin
 // ---- Digital inputs (none on this instrument) ---------------------------
 
 RU3_API uint16_t RU3_CALL GetDigitalInputValues(uint16_t* values) noexcept {
-  return Guarded<uint16_t>(rcNoInstrument, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcNoInstrument, [&](VOz3* instrument) -> uint16_t {
     if (instrument->nNrDigitalInputs == 0) return rcNotAvailable;
     if (values == nullptr) return rcBadValue;
     std::memset(values, 0, static_cast<std::size_t>(RecordLength(*instrument)) * sizeof(std::uint16_t));
@@ -330,9 +301,7 @@ RU3_API uint16_t RU3_CALL GetDigitalInputValues(uint16_t* values) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL GetOneDigitalValue(uint32_t /*unused*/, uint16_t* value) noexcept {
-  return Guarded<uint16_t>(rcNoInstrument, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcNoInstrument, [&](VOz3* instrument) -> uint16_t {
     if (instrument->nNrDigitalInputs == 0) return rcNotAvailable;
     if (value == nullptr) return rcBadValue;
     *value = 0;

@@ -129,6 +129,7 @@ using ru3::TTransferMode;
 using ru3::TTrigSource;
 using ru3::VOz3;
 using ru3::api::Guarded;
+using ru3::api::OnInstrument;
 using ru3::api::Present;
 using ru3::api::State;
 using namespace ru3::api;  // status codes and the helpers above
@@ -138,9 +139,7 @@ extern "C" {
 // ---- Channels, record and timebase ---------------------------------------
 
 RU3_API uint16_t RU3_CALL GetMeasureMode(uint8_t* mode) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     const auto code = static_cast<uint8_t>(instrument->mMeasureMode);
     if (code > static_cast<uint8_t>(TMeasureMode::mXY)) return rcBadValue;
     if (mode == nullptr) return rcBadValue;
@@ -150,9 +149,7 @@ RU3_API uint16_t RU3_CALL GetMeasureMode(uint8_t* mode) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetMeasureMode(uint32_t mode) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     const uint8_t code = LowByte(mode);
     if ((code == 2 || code == 3) && instrument->wNrChannels < 2) return rcNotAvailable;
     if (code >= 4 && code <= 15 && instrument->wNrChannels < 4) return rcNotAvailable;
@@ -170,9 +167,7 @@ RU3_API int32_t RU3_CALL GetRecordLength(void) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetRecordLength(uint32_t length) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     // Unsigned: a length that is negative as a signed number is far too long.
     if (instrument->nMaxRecordLength < 0 || length > static_cast<uint32_t>(instrument->nMaxRecordLength)) {
       return rcBadValue;
@@ -190,9 +185,7 @@ RU3_API int32_t RU3_CALL GetPostSamples(void) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetPostSamples(uint32_t count) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (instrument->lRecordLength < 0 || count > static_cast<uint32_t>(instrument->lRecordLength)) {
       return rcBadValue;
     }
@@ -209,9 +202,7 @@ RU3_API double RU3_CALL GetSampleFrequencyF(void) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetSampleFrequencyF(double* frequency) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (frequency == nullptr) return rcBadValue;
     // The object never refuses a frequency: it picks the nearest one the
     // clock produces, and the host learns it from the written-back value.
@@ -247,9 +238,7 @@ RU3_API uint16_t RU3_CALL SetSampleFrequency(uint32_t* frequency) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL GetExternalClock(uint16_t* on) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (!ExternalClockAvailable(*instrument)) {
       if (on != nullptr) *on = 0;
       return rcNotAvailable;
@@ -261,9 +250,7 @@ RU3_API uint16_t RU3_CALL GetExternalClock(uint16_t* on) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetExternalClock(uint32_t on) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     const uint16_t value = LowWord(on);
     if (!ExternalClockAvailable(*instrument)) {
       instrument->bExternalClock = false;
@@ -279,9 +266,7 @@ RU3_API uint16_t RU3_CALL SetExternalClock(uint32_t on) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL GetResolution(uint8_t* bits) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (bits == nullptr) return rcBadValue;
     *bits = static_cast<uint8_t>(instrument->nResolution & 0xFF);
     return rcOk;
@@ -289,9 +274,7 @@ RU3_API uint16_t RU3_CALL GetResolution(uint8_t* bits) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetResolution(uint32_t bits) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     const uint8_t wanted = LowByte(bits);
     const std::size_t count = std::min<std::size_t>(instrument->wNrResolutions, instrument->awResolutions.size());
     for (std::size_t i = 0; i < count; ++i) {
@@ -316,9 +299,7 @@ RU3_API uint16_t RU3_CALL SetResolution(uint32_t bits) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetTransferMode(uint32_t mode) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (!KindHasTransferMode(instrument->byInstrumentKind)) return rcNotAvailable;
     instrument->tmTransferMode = static_cast<TTransferMode>(LowByte(mode));
     return rcOk;
@@ -326,9 +307,7 @@ RU3_API uint16_t RU3_CALL SetTransferMode(uint32_t mode) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL GetTransferMode(uint32_t* mode) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (!KindHasTransferMode(instrument->byInstrumentKind)) return rcNotAvailable;
     if (mode == nullptr) return rcBadValue;
     *mode = static_cast<uint32_t>(instrument->tmTransferMode);
@@ -337,9 +316,7 @@ RU3_API uint16_t RU3_CALL GetTransferMode(uint32_t* mode) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetInstrumentConfig(uint32_t config) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (instrument->byInstrumentKind != 18) return rcNotAvailable;
     const long double frequency = instrument->SampleFreq();
     const int32_t record_length = instrument->lRecordLength;
@@ -365,9 +342,7 @@ RU3_API uint16_t RU3_CALL SetInstrumentConfig(uint32_t config) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL GetInstrumentConfig(uint16_t* config) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (instrument->byInstrumentKind != 18) return rcNotAvailable;
     if (instrument->byInstrumentConfig > 2) return rcBadValue;
     if (config == nullptr) return rcBadValue;
@@ -379,9 +354,7 @@ RU3_API uint16_t RU3_CALL GetInstrumentConfig(uint16_t* config) noexcept {
 // ---- Input ranges and coupling --------------------------------------------
 
 RU3_API uint16_t RU3_CALL GetSensitivity(uint32_t ch, double* range) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     const uint8_t channel = LowByte(ch);
     if (!ChannelOk(*instrument, channel)) return rcBadChannel;
     if (range == nullptr) return rcBadValue;
@@ -392,9 +365,7 @@ RU3_API uint16_t RU3_CALL GetSensitivity(uint32_t ch, double* range) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetSensitivity(uint32_t ch, double* range) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     const uint8_t channel = LowByte(ch);
     if (!ChannelOk(*instrument, channel)) return rcBadChannel;
     if (range == nullptr) return rcBadValue;
@@ -410,9 +381,7 @@ RU3_API uint16_t RU3_CALL SetSensitivity(uint32_t ch, double* range) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL GetAutoRanging(uint32_t ch, uint8_t* on) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     const uint8_t channel = LowByte(ch);
     if (!ChannelOk(*instrument, channel)) return rcBadChannel;
     if (on == nullptr) return rcBadValue;
@@ -422,9 +391,7 @@ RU3_API uint16_t RU3_CALL GetAutoRanging(uint32_t ch, uint8_t* on) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetAutoRanging(uint32_t ch, uint32_t on) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     const uint8_t channel = LowByte(ch);
     if (!ChannelOk(*instrument, channel)) return rcBadChannel;
     const uint8_t value = LowByte(on);
@@ -435,9 +402,7 @@ RU3_API uint16_t RU3_CALL SetAutoRanging(uint32_t ch, uint32_t on) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL GetCoupling(uint32_t ch, uint8_t* coupling) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     const uint8_t channel = LowByte(ch);
     if (!ChannelOk(*instrument, channel)) return rcBadChannel;
     const uint8_t code = instrument->Coupling(channel);
@@ -449,9 +414,7 @@ RU3_API uint16_t RU3_CALL GetCoupling(uint32_t ch, uint8_t* coupling) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetCoupling(uint32_t ch, uint32_t coupling) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     const uint8_t channel = LowByte(ch);
     if (!ChannelOk(*instrument, channel)) return rcBadChannel;
     const uint8_t code = LowByte(coupling);
@@ -462,9 +425,7 @@ RU3_API uint16_t RU3_CALL SetCoupling(uint32_t ch, uint32_t coupling) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL GetDcLevel(uint32_t ch, double* level) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (!instrument->bDcLevel) return rcNotAvailable;
     const uint8_t channel = LowByte(ch);
     if (!ChannelOk(*instrument, channel)) return rcBadChannel;
@@ -475,9 +436,7 @@ RU3_API uint16_t RU3_CALL GetDcLevel(uint32_t ch, double* level) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetDcLevel(uint32_t ch, double level) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (!instrument->bDcLevel) return rcNotAvailable;
     const uint8_t channel = LowByte(ch);
     if (!ChannelOk(*instrument, channel)) return rcBadChannel;
@@ -491,9 +450,7 @@ RU3_API uint16_t RU3_CALL SetDcLevel(uint32_t ch, double level) noexcept {
 // ---- Trigger ---------------------------------------------------------------
 
 RU3_API uint16_t RU3_CALL GetTriggerSource(uint8_t* source) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     const auto code = static_cast<uint8_t>(instrument->tsTriggerSource);
     if (code > static_cast<uint8_t>(TTrigSource::tsUnknown)) return rcBadValue;
     if (source == nullptr) return rcBadValue;
@@ -503,9 +460,7 @@ RU3_API uint16_t RU3_CALL GetTriggerSource(uint8_t* source) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetTriggerSource(uint32_t source) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     const uint8_t code = LowByte(source);
     if (!TriggerSourceAvailable(*instrument, code)) return rcNotAvailable;
     if (code > static_cast<uint8_t>(TTrigSource::tsGenNew)) return rcBadValue;
@@ -515,9 +470,7 @@ RU3_API uint16_t RU3_CALL SetTriggerSource(uint32_t source) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL GetTriggerModeCh(uint32_t input, uint8_t* mode) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     const uint8_t index = LowByte(input);
     if (!TriggerInputOk(*instrument, index)) return rcBadChannel;
     const auto code = static_cast<uint8_t>(instrument->TrigMode(index) & 0x7F);
@@ -529,9 +482,7 @@ RU3_API uint16_t RU3_CALL GetTriggerModeCh(uint32_t input, uint8_t* mode) noexce
 }
 
 RU3_API uint16_t RU3_CALL SetTriggerModeCh(uint32_t input, uint32_t mode) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     const uint8_t index = LowByte(input);
     if (!TriggerInputOk(*instrument, index)) return rcBadChannel;
     const uint8_t code = LowByte(mode);
@@ -543,9 +494,7 @@ RU3_API uint16_t RU3_CALL SetTriggerModeCh(uint32_t input, uint32_t mode) noexce
 }
 
 RU3_API uint16_t RU3_CALL GetTriggerMode(uint8_t* mode) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     uint8_t code = 0;
     switch (instrument->tsTriggerSource) {
       case TTrigSource::tsCh1:
@@ -574,9 +523,7 @@ RU3_API uint16_t RU3_CALL GetTriggerMode(uint8_t* mode) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetTriggerMode(uint32_t mode) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     const uint8_t code = LowByte(mode);
     // Every channel that accepts the mode gets it; the last refusal is reported.
     uint16_t status = rcOk;
@@ -592,9 +539,7 @@ RU3_API uint16_t RU3_CALL SetTriggerMode(uint32_t mode) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL GetTriggerLevel(uint32_t ch, double* level) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     const uint8_t channel = LowByte(ch);
     if (!ChannelOk(*instrument, channel)) return rcBadChannel;
     if (level == nullptr) return rcBadValue;
@@ -604,9 +549,7 @@ RU3_API uint16_t RU3_CALL GetTriggerLevel(uint32_t ch, double* level) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetTriggerLevel(uint32_t ch, double level) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     const uint8_t channel = LowByte(ch);
     if (!ChannelOk(*instrument, channel)) return rcBadChannel;
     const double range = RangeVolts(*instrument, channel);
@@ -621,9 +564,7 @@ RU3_API uint16_t RU3_CALL SetTriggerLevel(uint32_t ch, double level) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL GetTriggerHys(uint32_t ch, double* hysteresis) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     const uint8_t channel = LowByte(ch);
     if (!ChannelOk(*instrument, channel)) return rcBadChannel;
     if (hysteresis == nullptr) return rcBadValue;
@@ -634,9 +575,7 @@ RU3_API uint16_t RU3_CALL GetTriggerHys(uint32_t ch, double* hysteresis) noexcep
 }
 
 RU3_API uint16_t RU3_CALL SetTriggerHys(uint32_t ch, double hysteresis) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     const uint8_t channel = LowByte(ch);
     if (!ChannelOk(*instrument, channel)) return rcBadChannel;
     const double range = RangeVolts(*instrument, channel);
@@ -674,9 +613,7 @@ RU3_API uint16_t RU3_CALL SetTriggerHys(uint32_t ch, double hysteresis) noexcept
 }
 
 RU3_API uint16_t RU3_CALL GetPXITriggerSlopes(uint8_t* slopes) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (!instrument->bPxi) return rcNotAvailable;
     if (slopes == nullptr) return rcBadValue;
     *slopes = instrument->byPxiTrigSlopes;
@@ -685,9 +622,7 @@ RU3_API uint16_t RU3_CALL GetPXITriggerSlopes(uint8_t* slopes) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetPXITriggerSlopes(uint32_t slopes) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (!instrument->bPxi) return rcNotAvailable;
     instrument->byPxiTrigSlopes = LowByte(slopes);
     return rcOk;
@@ -695,9 +630,7 @@ RU3_API uint16_t RU3_CALL SetPXITriggerSlopes(uint32_t slopes) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL GetPXITriggerEnables(uint8_t* enables) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (!instrument->bPxi) return rcNotAvailable;
     if (enables == nullptr) return rcBadValue;
     *enables = instrument->byPxiTrigEnables;
@@ -706,9 +639,7 @@ RU3_API uint16_t RU3_CALL GetPXITriggerEnables(uint8_t* enables) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetPXITriggerEnables(uint32_t enables) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (!instrument->bPxi) return rcNotAvailable;
     instrument->byPxiTrigEnables = LowByte(enables);
     return rcOk;
@@ -731,9 +662,7 @@ RU3_API int32_t RU3_CALL GetTriggerTimeOut(void) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetTriggerTimeOut(uint32_t milliseconds) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (milliseconds == RU3_TIMEOUT_NONE) {
       instrument->SetTrigTimeOut(-1.0L);
     } else {

@@ -92,6 +92,7 @@ bool DeliverDeviceMessage(std::uint32_t message) {
 
 using ru3::VOz3;
 using ru3::api::Guarded;
+using ru3::api::OnInstrument;
 using ru3::api::Present;
 using ru3::api::State;
 using namespace ru3::api;  // status codes
@@ -159,9 +160,7 @@ RU3_API uint16_t RU3_CALL ExitInstrument(void) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL GetNrChannels(uint16_t* channels) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (channels == nullptr) return rcBadValue;
     *channels = instrument->wNrChannels;
     return rcOk;
@@ -199,25 +198,19 @@ RU3_API int32_t RU3_CALL GetDCLevelStatus(void) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL GetSquareWaveGenStatus(void) noexcept {
-  return Guarded<uint16_t>(rcNoInstrument, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcNoInstrument, [&](VOz3* instrument) -> uint16_t {
     return instrument->bSquareWaveGen ? rcOk : rcNoGenerator;
   });
 }
 
 RU3_API uint16_t RU3_CALL GetFunctionGenStatus(void) noexcept {
-  return Guarded<uint16_t>(rcNoInstrument, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcNoInstrument, [&](VOz3* instrument) -> uint16_t {
     return instrument->bFunctionGen ? rcOk : rcNoGenerator;
   });
 }
 
 RU3_API uint16_t RU3_CALL GetFuncGenMaxAmplitude(double* amplitude) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (!instrument->bFunctionGen) return rcNoGenerator;
     if (amplitude == nullptr) return rcBadValue;
     *amplitude = static_cast<double>(instrument->rFuncGenMaxAmplitude);
@@ -226,9 +219,7 @@ RU3_API uint16_t RU3_CALL GetFuncGenMaxAmplitude(double* amplitude) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetDataReadyCallback(uint32_t callback) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (!ru3::api::IsKindWithDataReady(instrument->byInstrumentKind)) return rcNotAvailable;
     instrument->pDataReadyCallback = callback;
     return rcOk;
@@ -236,9 +227,7 @@ RU3_API uint16_t RU3_CALL SetDataReadyCallback(uint32_t callback) noexcept {
 }
 
 RU3_API uint16_t RU3_CALL SetDataReadyEvent(uint32_t event) noexcept {
-  return Guarded<uint16_t>(rcBadValue, [&]() -> uint16_t {
-    VOz3* instrument = Present();
-    if (instrument == nullptr) return rcNoInstrument;
+  return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
     if (!ru3::api::IsKindWithDataReady(instrument->byInstrumentKind)) return rcNotAvailable;
     instrument->hDataReadyEvent = event;
     return rcOk;

@@ -89,6 +89,18 @@ R Guarded(R on_failure, Body&& body) noexcept {
 void LibraryLoaded();
 void LibraryUnloading();
 
+// A status export on the open instrument: under the library lock, the
+// presence check first (no open instrument: rcNoInstrument), then
+// `body(instrument)`; an exception becomes `on_failure`.
+template <typename Body>
+std::uint16_t OnInstrument(std::uint16_t on_failure, Body&& body) noexcept {
+  return Guarded<std::uint16_t>(on_failure, [&]() -> std::uint16_t {
+    VOz3* instrument = Present();
+    if (instrument == nullptr) return rcNoInstrument;
+    return body(instrument);
+  });
+}
+
 // Delivers a device message to the receiver, as the hidden window's message
 // loop does on Windows. Returns false when there is no receiver.
 bool DeliverDeviceMessage(std::uint32_t message);

@@ -20,38 +20,16 @@
 #include <memory>
 
 #include "instrument/DUDA3.h"
+#include "bench_support.h"
 #include "platform/host.h"
 
 namespace {
 
-constexpr double kBusNsPerAccess = 1000.0;
+using ru3::bench::CountingBackend;
+using ru3::bench::kBusNsPerAccess;
+using ru3::bench::ThreadCpuNs;
+
 double g_worst_percent = 0.0;
-
-// CPU time of this thread: what the library itself spends, without the time
-// the thread waits while a loaded machine runs something else.
-std::int64_t ThreadCpuNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-// Counts accesses and answers every read with 0: every register reads 0, so
-// the instrument is ready, the ring is not wrapped and the write pointer
-// stands at 32765 -- a full record is read from position 5 on.
-class CountingBackend final : public ru3::platform::Backend {
- public:
-  std::uint64_t accesses = 0;
-  void Out(std::uint16_t /*port*/, std::uint8_t /*value*/) override { ++accesses; }
-  std::uint8_t In(std::uint16_t /*port*/) override {
-    ++accesses;
-    return 0;
-  }
-  bool PortDriverPresent() override { return true; }
-  ru3::platform::DeviceHandle OpenDevice(const std::string& /*name*/) override { return ru3::platform::kNoDevice; }
-  void CloseDevice(ru3::platform::DeviceHandle /*handle*/) override {}
-  std::uint32_t TickCount() override { return 0; }
-  void Delay(std::int32_t /*ms*/) override {}
-};
 
 void ReadOutFullRecord(benchmark::State& state) {
   auto owned = std::make_unique<CountingBackend>();

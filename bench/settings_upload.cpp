@@ -12,32 +12,14 @@
 #include <memory>
 
 #include "instrument/DUDA3.h"
+#include "bench_support.h"
 #include "platform/host.h"
 
 namespace {
 
-constexpr double kBusNsPerAccess = 1000.0;
-
-std::int64_t ThreadCpuNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-class CountingBackend final : public ru3::platform::Backend {
- public:
-  std::uint64_t accesses = 0;
-  void Out(std::uint16_t /*port*/, std::uint8_t /*value*/) override { ++accesses; }
-  std::uint8_t In(std::uint16_t /*port*/) override {
-    ++accesses;
-    return 0;
-  }
-  bool PortDriverPresent() override { return true; }
-  ru3::platform::DeviceHandle OpenDevice(const std::string& /*name*/) override { return ru3::platform::kNoDevice; }
-  void CloseDevice(ru3::platform::DeviceHandle /*handle*/) override {}
-  std::uint32_t TickCount() override { return 0; }
-  void Delay(std::int32_t /*ms*/) override {}
-};
+using ru3::bench::CountingBackend;
+using ru3::bench::kBusNsPerAccess;
+using ru3::bench::ThreadCpuNs;
 
 template <typename Upload>
 void Measure(benchmark::State& state, Upload upload) {

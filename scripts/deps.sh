@@ -1,15 +1,43 @@
 #!/usr/bin/env bash
-# Installs what the project needs to build and test, with apt (as root, or
-# through sudo when run by a user). Does nothing for packages already there.
-# The Windows build needs the MinGW-w64 cross compiler and, to run its host
-# test, 32-bit Wine (packages of the i386 architecture).
+# Installs what the project needs with apt (as root, or through sudo when run
+# by a user). Does nothing for packages already there.
+#   deps.sh main   what the main job needs: the library and the ru3 tool
+#   deps.sh test   everything the test suite uses (the default)
+# The lists are one package a line, sorted, so that additions stay apart.
 set -euo pipefail
-packages=(cmake ninja-build g++ gcc clang libclang-rt-dev pkg-config libgtest-dev libgmock-dev
-          libbenchmark-dev libieee1284-3-dev libcli11-dev libcairo2-dev
-          g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386)
+group="${1:-test}"
+main_packages=(
+  cmake
+  g++
+  gcc
+  libcairo2-dev
+  libcli11-dev
+  libieee1284-3-dev
+  ninja-build
+  pkg-config
+)
+# The Windows build needs the MinGW-w64 cross compiler and, to run its host
+# test, Wine (32-bit packages of the i386 architecture).
+test_packages=(
+  binutils-mingw-w64-i686
+  clang
+  g++-mingw-w64-i686
+  libbenchmark-dev
+  libclang-rt-dev
+  libgmock-dev
+  libgtest-dev
+  wine
+  wine32:i386
+)
+case "$group" in
+  main) packages=("${main_packages[@]}") ;;
+  test) packages=("${main_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "deps.sh: unknown group '$group' (main or test)" >&2; exit 2 ;;
+esac
 sudo_cmd=()
 [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if printf '%s\n' "${packages[@]}" | grep -q ':i386$' &&
+   ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${sudo_cmd[@]}" dpkg --add-architecture i386
 fi
 missing=()

@@ -4,8 +4,8 @@
 # repository root. RU3_SIMULATOR, when set, configures the simulator.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
-cmake --preset default >/dev/null
+bash scripts/deps.sh main
+cmake --preset default -DRU3_BUILD_TESTS=OFF >/dev/null
 cmake --build --preset default --target ru3_cli
 ./build/default/ru3 --simulate="${RU3_SIMULATOR-}" capture \
   --rate 100000 --length 1000 --pre 0.1 -o capture.csv --plot capture.png

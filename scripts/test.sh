@@ -7,7 +7,7 @@
 # RU3_FUZZ_SECONDS sets the fuzzing time (default 60; 0 replays the corpus only).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
+bash scripts/deps.sh test
 cmake --preset default >/dev/null
 cmake --build --preset default
 ctest --preset default

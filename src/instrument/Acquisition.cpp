@@ -116,6 +116,7 @@ void VOz3::Poll() {
       tsEffectiveTrigSource = TTrigSource::tsNoTrig;
     }
     Arm();
+    bChangedSinceArm = false;
   }
 
   if (OnTriggered) OnTriggered(this);
@@ -135,7 +136,9 @@ void VOz3::Poll() {
     return;
   }
 
-  // Completion.
+  // Completion. A setting changed while the record was under way has not
+  // reached the front end yet: it stays due for the next arming.
+  const bool changed_while_armed = bChangedSinceArm;
   DisableTimer();
   if (!ReadOutWhole(*this, true)) return;
   if (amAcquisitionMode == TAcquisitionMode::amOneShot) {
@@ -152,7 +155,7 @@ void VOz3::Poll() {
   }
   bArmed = false;
   if (OnMeasurementReady) OnMeasurementReady(this);
-  bSettingsDirty = false;
+  bSettingsDirty = changed_while_armed;
   EnableTimer();
   bMeasurementDone = true;
 }

@@ -496,6 +496,40 @@ TEST_F(MeasureApi, AbortInBlockModeStopsReportingARunningMeasurement) {
   EXPECT_EQ(ADC_Running(), 0);
 }
 
+TEST_F(MeasureApi, MeasuringSwitchedOffStaysOffWhateverRanBefore) {
+  sim().SetWallClockCoupling(true);
+  ASSERT_EQ(SetTriggerSource(9), RU3_OK);  // free running: every record a new phase
+  std::vector<std::uint16_t> ch1(kRecord), ch2(kRecord), before(kRecord);
+  // Records keep coming until DoMeasure(0); afterwards neither the records
+  // nor the port traffic change any more.
+  auto expect_measuring = [&](bool on) {
+    std::uint64_t accesses = 0;
+    Locked([&](VOz3&) { accesses = sim().AccessCount(); });
+    ASSERT_EQ(GetMeasurementRaw(before.data(), ch2.data()), RU3_OK);
+    bool changed = false;
+    for (int i = 0; i < 50 && !changed; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      ASSERT_EQ(GetMeasurementRaw(ch1.data(), ch2.data()), RU3_OK);
+      changed = ch1 != before;
+    }
+    EXPECT_EQ(changed, on);
+    if (!on) Locked([&](VOz3&) { EXPECT_EQ(sim().AccessCount(), accesses); });
+  };
+  ASSERT_EQ(DoMeasure(-1), RU3_OK);
+  expect_measuring(true);
+  ASSERT_EQ(DoMeasure(0), RU3_OK);
+  expect_measuring(false);
+  // A blocking measure afterwards, then off once more.
+  ASSERT_EQ(StartMeasurement(), RU3_OK);
+  ASSERT_EQ(DoMeasure(0), RU3_OK);
+  expect_measuring(false);
+  // Device arrival starts the timer; DoMeasure(0) stops it.
+  ASSERT_TRUE(api::DeliverDeviceMessage(0x40D));
+  expect_measuring(true);
+  ASSERT_EQ(DoMeasure(0), RU3_OK);
+  expect_measuring(false);
+}
+
 TEST_F(MeasureApi, StreamTransferClearsTheBuffersAndMeasuresByTimer) {
   Locked([](VOz3& o) { o.tmTransferMode = TTransferMode::tmStream; });
   api::State().DataFetched = false;

@@ -68,7 +68,9 @@ bool ReadOutWhole(VOz3& instrument, bool was_ready) {
 }  // namespace
 
 void VOz3::SetEnableMeasurements(bool on) {
-  if (on == bEnableMeasurements) return;
+  // Switching off always stops the timer, also one that device arrival
+  // started behind the flag's back.
+  if (on == bEnableMeasurements && on) return;
   bEnableMeasurements = on;
   if (on) {
     EnableTimer();  // also clears bArmed: the next tick arms afresh
@@ -158,6 +160,9 @@ void VOz3::Poll() {
   bSettingsDirty = changed_while_armed;
   EnableTimer();
   bMeasurementDone = true;
+  // With measuring switched off (DoMeasure(0), or a blocking measure while
+  // it was never on) the timer stops again: no further arming follows.
+  if (!bEnableMeasurements) DisableTimer();
 }
 
 void VOz3::Arm() {

@@ -4,7 +4,7 @@
 include(${CMAKE_CURRENT_LIST_DIR}/exports.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/install.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/cpack.cmake)
-#include(${CMAKE_CURRENT_LIST_DIR}/docs.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/docs.cmake)
 if(RU3_BUILD_TESTS)
   include(${CMAKE_CURRENT_LIST_DIR}/tests.cmake)
 endif()

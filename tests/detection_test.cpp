@@ -337,5 +337,24 @@ TEST_F(OpenedInstrument, VariantByteSetsTheClockLimits) {
   EXPECT_EQ(sim().SampleRateHz(), 200000);
 }
 
+TEST_F(OpenedInstrument, AFrequencyAtOrAbove400kHzReportsTheRateTheClockRuns) {
+  for (const std::uint8_t variant : {0x10, 0x11}) {
+    SCOPED_TRACE(int(variant));
+    sim::SimConfig config;
+    config.variant = variant;
+    Open(config);
+    ASSERT_EQ(init_status, RU3_OK);
+    for (const double wanted : {400000.0, 1e6, 5e9}) {
+      double rate = wanted;
+      EXPECT_EQ(SetSampleFrequencyF(&rate), RU3_OK);
+      EXPECT_EQ(rate, sim().SampleRateHz()) << wanted;
+      EXPECT_EQ(GetSampleFrequencyF(), sim().SampleRateHz()) << wanted;
+      EXPECT_EQ(int{sim().Register(1, 7)}, 9);  // the registers as before
+      EXPECT_EQ(sim().Counter(3), 0xFFFF);
+    }
+    EXPECT_EQ(sim().SampleRateHz(), variant == 0x11 ? 400000 : 200000);
+  }
+}
+
 }  // namespace
 }  // namespace ru3

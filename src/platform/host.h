@@ -58,8 +58,8 @@ class Backend {
   // 1 = 9x family (addresses from the system configuration), 2 = NT family
   // (addresses found by probing). Linux and the simulator probe: 2.
   virtual int PlatformId() { return kPlatformNT; }
-  // 9x family only: base address of the named port from the system's device
-  // configuration, 0 when not found.
+  // Base address of the named port from the system's device configuration
+  // (the 9x family; and where PortBasesFromSystem()), 0 when not found.
   virtual std::uint64_t LookupPortBase(const std::string& /*name*/) { return 0; }
   // True when the system itself knows where each named port sits (Linux: the
   // kernel's port list, cards included): discovery then probes each port at

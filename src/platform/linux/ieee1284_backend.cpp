@@ -63,12 +63,16 @@ struct Port {
 // A scan of the ports that ran past its deadline and still waits in the kernel.
 std::atomic<bool> g_scan_in_kernel{false};
 
-// Each notice is shown once a process.
-void Notify(const std::string& text) {
+// Each notice is given once a process: true the first time for `text`.
+bool FirstTime(const std::string& text) {
   static std::mutex mutex;
   static std::set<std::string> said;
   std::lock_guard lock(mutex);
-  if (said.insert(text).second) ShowMessage("RU3 driver: " + text);
+  return said.insert(text).second;
+}
+
+void Notify(const std::string& text) {
+  if (FirstTime(text)) ShowMessage("RU3 driver: " + text);
 }
 
 std::string PortLabel(const Port& p) { return p.name + " (parport" + std::to_string(p.number) + ")"; }
@@ -82,8 +86,14 @@ class Ieee1284Backend final : public Backend {
   Ieee1284Backend() { Scan(); }
 
   ~Ieee1284Backend() override {
-    for (Port& p : ports_) Release(p);
-    if (list_) ieee1284_free_ports(list_.get());
+    bool helper_busy = false;
+    for (Port& p : ports_) {
+      Release(p);
+      helper_busy = helper_busy || p.in_kernel->load();
+    }
+    // A helper still in a claim closes its port itself; freeing the list
+    // alongside would race with it, so the list is left to the process then.
+    if (list_ && !helper_busy) ieee1284_free_ports(list_.get());
   }
 
   void Out(std::uint16_t address, std::uint8_t value) override {
@@ -124,11 +134,8 @@ class Ieee1284Backend final : public Backend {
   }
 
   std::string PortDriverNotice() override {
-    static std::mutex mutex;
-    static std::set<std::string> said;
-    const std::string text = "RU3 driver: " + WhatIsMissing();
-    std::lock_guard lock(mutex);
-    return said.insert(text).second ? text : std::string();
+    const std::string text = WhatIsMissing();
+    return FirstTime(text) ? "RU3 driver: " + text : std::string();
   }
 
   DeviceHandle OpenDevice(const std::string& name) override {

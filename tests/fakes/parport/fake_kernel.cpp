@@ -169,6 +169,10 @@ Kernel& TheKernel() {
   k.config = ParseConfig(std::getenv("RU3_FAKE_PARPORT"));
   std::string pattern = (fs::temp_directory_path() / "ru3-fake-parport.XXXXXX").string();
   k.root = ::mkdtemp(pattern.data()) != nullptr ? fs::path(pattern) : fs::temp_directory_path() / "ru3-fake-parport";
+  std::atexit([] {
+    std::error_code ignored;
+    fs::remove_all(g_kernel->root, ignored);
+  });
   fs::create_directories(k.root / "proc/sys/dev/parport");
   fs::create_directories(k.root / "dev");
   if (k.config.instrument >= 0 && k.config.instrument < static_cast<int>(k.config.bases.size())) {

@@ -3,12 +3,11 @@
 // On the 9x family the system's device configuration knows them. Where the
 // system lists its ports with their bases (Linux), each port is probed at its
 // own base. On the NT family (and the simulator) the classic addresses are
-// probed: a port counts as present when a device of
-// that name opens and the data register at the address holds the pattern
-// 0xAA written to it 100 ms earlier. Every entry is probed at its first-choice
-// address, then the entries still empty try the other addresses in a fixed
-// order, never taking an address that another entry already holds at its own
-// first choice.
+// probed: a port counts as present when a device of that name opens and the
+// data register at the address holds the pattern 0xAA written to it 100 ms
+// earlier. Every entry is probed at its first-choice address, then the entries
+// still empty try the other addresses in a fixed order, never taking an
+// address that another entry already holds at its own first choice.
 #include <string>
 
 #include "platform/Global.h"

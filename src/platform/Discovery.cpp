@@ -1,13 +1,13 @@
 // Printer-port discovery: the base addresses of LPT1, LPT2 and LPT3.
 //
-// On the 9x family the system's device configuration knows them. On the NT
-// family (and on Linux and the simulator, which report themselves as NT) the
-// classic addresses are probed: a port counts as present when a device of
-// that name opens and the data register at the address holds the pattern
-// 0xAA written to it 100 ms earlier. Every entry is probed at its first-choice
-// address, then the entries still empty try the other addresses in a fixed
-// order, never taking an address that another entry already holds at its own
-// first choice.
+// On the 9x family the system's device configuration knows them. Where the
+// system lists its ports with their bases (Linux), each port is probed at its
+// own base. On the NT family (and the simulator) the classic addresses are
+// probed: a port counts as present when a device of that name opens and the
+// data register at the address holds the pattern 0xAA written to it 100 ms
+// earlier. Every entry is probed at its first-choice address, then the entries
+// still empty try the other addresses in a fixed order, never taking an
+// address that another entry already holds at its own first choice.
 #include <string>
 
 #include "platform/Global.h"
@@ -60,6 +60,16 @@ void DiscoverPorts() {
       }
       return;
     case platform::kPlatformNT: {
+      if (backend.PortBasesFromSystem()) {
+        // The system knows each port's base (a PCI card's too): that base is
+        // the one probed, and the only one.
+        for (int i = 0; i < 3; ++i) {
+          const std::uint64_t base = backend.LookupPortBase(LptName(i));
+          const bool answered = base != 0 && base <= 0xFFFD && ProbePort(static_cast<std::uint16_t>(base), LptName(i));
+          LptAddress[static_cast<std::size_t>(i)] = answered ? static_cast<std::int32_t>(base) : 0;
+        }
+        return;
+      }
       // First choices.
       ProbeInto(0, kLpt1Classic, "LPT1");
       ProbeInto(1, kLpt2Classic, "LPT2");

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Global.h"
 #include "platform/backends.h"
 
 #ifdef _WIN32
@@ -105,6 +106,8 @@ bool g_configuration_ok = true;
 }  // namespace
 
 std::unique_ptr<Backend> CreateNullBackend() { return std::make_unique<NullBackend>(); }
+
+std::string Backend::PortDriverNotice() { return kPortDriverMessage; }
 
 void Backend::Delay(std::int32_t ms) {
   const std::uint32_t start = TickCount();

@@ -44,6 +44,10 @@ class Backend {
   // True when this process may reach printer ports at all. Shows nothing:
   // the caller (CheckPortDriver) shows the notice.
   virtual bool PortDriverPresent() = 0;
+  // The notice CheckPortDriver shows when PortDriverPresent() is false: the
+  // NT driver notice unless a back end names what is missing in its own
+  // system's terms; empty when nothing is to be shown (said once already).
+  virtual std::string PortDriverNotice();
 
   // Named devices: open a device name without sharing, as the claim of
   // detection and the device test of probing do. kNoDevice when the name
@@ -54,9 +58,13 @@ class Backend {
   // 1 = 9x family (addresses from the system configuration), 2 = NT family
   // (addresses found by probing). Linux and the simulator probe: 2.
   virtual int PlatformId() { return kPlatformNT; }
-  // 9x family only: base address of the named port from the system's device
-  // configuration, 0 when not found.
+  // Base address of the named port from the system's device configuration
+  // (the 9x family; and where PortBasesFromSystem()), 0 when not found.
   virtual std::uint64_t LookupPortBase(const std::string& /*name*/) { return 0; }
+  // True when the system itself knows where each named port sits (Linux: the
+  // kernel's port list, cards included): discovery then probes each port at
+  // its LookupPortBase() instead of trying the classic addresses.
+  virtual bool PortBasesFromSystem() { return false; }
 
   // Millisecond tick count; 32 bits, wraps after 2^32 ms.
   virtual std::uint32_t TickCount() = 0;

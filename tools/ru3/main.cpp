@@ -23,6 +23,7 @@
 #include "progress.h"
 #include "ru3/ru3.h"
 #include "session.h"
+#include "system_ports.h"
 #include "trace.h"
 #include "watch.h"
 
@@ -75,6 +76,11 @@ int RunInfo(const GlobalOptions& global) {
                 (date >> 24) & 0xFF);
   std::printf("instrument         RU3, %s variant\n", max_rate > 200000 ? "400 kHz" : "200 kHz");
   std::printf("found on           %s\n", port.c_str());
+  if (!where.simulated) {
+    if (const std::string claim = ClaimText(where.port, session.registered()); !claim.empty()) {
+      std::printf("claim              %s\n", claim.c_str());
+    }
+  }
   std::printf("serial number      %d\n", serial);
   std::printf("calibration date   %s\n", calibrated);
   std::printf("channels           %u\n", static_cast<unsigned>(channels));

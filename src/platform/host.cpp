@@ -146,8 +146,8 @@ void FlushBackend() {
   if (state.backend) state.backend->Flush();
 }
 
-std::recursive_mutex& LibraryMutex() {
-  static std::recursive_mutex mutex;
+LibraryLock& LibraryMutex() {
+  static LibraryLock mutex;
   return mutex;
 }
 

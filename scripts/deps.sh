@@ -18,17 +18,30 @@ main_packages=(
 )
 # The Windows builds need the MinGW-w64 cross compilers of the win32 thread
 # model (no winpthreads) for x86 and x86-64 and, to run their host tests,
-# Wine: wine32 of the i386 architecture beside wine64.
+# Wine: wine32 of the i386 architecture beside wine64. The packaging tests
+# need Doxygen, the Debian package tools, man, and Debian's Python with numpy,
+# matplotlib, pytest and what pip builds a package with.
 test_packages=(
   binutils-mingw-w64-i686
   binutils-mingw-w64-x86-64
   clang
+  doxygen
+  dpkg-dev
+  file
   g++-mingw-w64-i686-win32
   g++-mingw-w64-x86-64-win32
   libbenchmark-dev
   libclang-rt-dev
   libgmock-dev
   libgtest-dev
+  man-db
+  python3-matplotlib
+  python3-numpy
+  python3-pip
+  python3-pytest
+  python3-setuptools
+  python3-venv
+  python3-wheel
   wine
   wine32:i386
   wine64

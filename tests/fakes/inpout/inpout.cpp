@@ -47,16 +47,16 @@ ru3::sim::SimulatedPc& Pc() {
 
 extern "C" {
 
-__declspec(dllexport) short WINAPI Inp32(short port) {
+__attribute__((dllexport)) short WINAPI Inp32(short port) {
   return static_cast<short>(Pc().In(static_cast<std::uint16_t>(port)));
 }
 
-__declspec(dllexport) void WINAPI Out32(short port, short value) {
+__attribute__((dllexport)) void WINAPI Out32(short port, short value) {
   Pc().Out(static_cast<std::uint16_t>(port), static_cast<std::uint8_t>(value));
 }
 
-__declspec(dllexport) BOOL WINAPI IsInpOutDriverOpen() { return Pc().PortDriverPresent() ? TRUE : FALSE; }
+__attribute__((dllexport)) BOOL WINAPI IsInpOutDriverOpen() { return Pc().PortDriverPresent() ? TRUE : FALSE; }
 
-__declspec(dllexport) unsigned long long WINAPI InpOutAccessCount() { return Pc().AccessCount(); }
+__attribute__((dllexport)) unsigned long long WINAPI InpOutAccessCount() { return Pc().AccessCount(); }
 
 }  // extern "C"

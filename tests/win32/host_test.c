@@ -45,6 +45,7 @@ static FARPROC by_ordinal(int ordinal) { return GetProcAddress(dll, (LPCSTR)(ULO
 
 #if defined(__i386__)
 #define INPOUT_DLL "inpout32.dll"
+#define CLEANS(bytes) " cleans its " #bytes " bytes"
 /* Calls through a __stdcall pointer and reports whether the stack pointer is
  * where it was: the callee must remove its own arguments, 16 bytes for two
  * doubles or a channel and a double. */
@@ -67,6 +68,7 @@ static int stack_balanced_level(FnSetLevel f) {
 #else
 /* x86-64 has one calling convention: the caller cleans up. */
 #define INPOUT_DLL "inpoutx64.dll"
+#define CLEANS(bytes) " returns"
 static int stack_balanced_dac(FnDac f) { return f(1.0, -2.0) == RU3_OK; }
 static int stack_balanced_level(FnSetLevel f) { return f(1, 0.5) == RU3_OK; }
 #endif
@@ -121,8 +123,8 @@ int main(int argc, char** argv) {
   check(init(0) == RU3_OK, "InitInstrument opens the simulated instrument");
   check(((FnInt)by_name("GetMaxSampleFrequency"))() == 200000, "GetMaxSampleFrequency is 200000");
 
-  check(stack_balanced_dac((FnDac)by_name("SetDAC7394")), "SetDAC7394(double, double) cleans its 16 bytes");
-  check(stack_balanced_level((FnSetLevel)by_ordinal(36)), "SetTriggerLevel(ch, double) cleans its 12 bytes");
+  check(stack_balanced_dac((FnDac)by_name("SetDAC7394")), "SetDAC7394(double, double)" CLEANS(16));
+  check(stack_balanced_level((FnSetLevel)by_ordinal(36)), "SetTriggerLevel(ch, double)" CLEANS(12));
   {
     double level = 99.0;
     uint16_t status = ((FnGetLevel)by_name("GetTriggerLevel"))(1, &level);

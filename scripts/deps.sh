@@ -16,17 +16,20 @@ main_packages=(
   ninja-build
   pkg-config
 )
-# The Windows build needs the MinGW-w64 cross compiler and, to run its host
-# test, Wine (32-bit packages of the i386 architecture). The packaging tests
+# The Windows builds need the MinGW-w64 cross compilers of the win32 thread
+# model (no winpthreads) for x86 and x86-64 and, to run their host tests,
+# Wine: wine32 of the i386 architecture beside wine64. The packaging tests
 # need Doxygen, the Debian package tools, man, and Debian's Python with numpy,
 # matplotlib, pytest and what pip builds a package with.
 test_packages=(
   binutils-mingw-w64-i686
+  binutils-mingw-w64-x86-64
   clang
   doxygen
   dpkg-dev
   file
-  g++-mingw-w64-i686
+  g++-mingw-w64-i686-win32
+  g++-mingw-w64-x86-64-win32
   libbenchmark-dev
   libclang-rt-dev
   libgmock-dev
@@ -41,6 +44,7 @@ test_packages=(
   python3-wheel
   wine
   wine32:i386
+  wine64
 )
 case "$group" in
   main) packages=("${main_packages[@]}") ;;

@@ -149,8 +149,8 @@ void FlushBackend() {
   if (state.backend) state.backend->Flush();
 }
 
-std::recursive_mutex& LibraryMutex() {
-  static std::recursive_mutex mutex;
+LibraryLock& LibraryMutex() {
+  static LibraryLock mutex;
   return mutex;
 }
 

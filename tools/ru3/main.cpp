@@ -22,6 +22,7 @@
 #include "plot.h"
 #include "progress.h"
 #include "ru3/ru3.h"
+#include "serve/serve.h"
 #include "session.h"
 #include "trace.h"
 #include "watch.h"
@@ -296,7 +297,7 @@ int RunTrace(const std::string& file, bool registers, bool samples) {
 }
 
 int Main(int argc, char** argv) {
-  CLI::App app{"ru3: the RU3 oscilloscope from the command line (info, capture, watch, dac, motor, trace)", "ru3"};
+  CLI::App app{"ru3: the RU3 oscilloscope from the command line (info, capture, watch, dac, motor, trace, serve)", "ru3"};
   app.set_version_flag("--version", "ru3 1.0.0");
   app.require_subcommand(1);
   app.fallthrough();
@@ -347,6 +348,9 @@ int Main(int argc, char** argv) {
   trace_command->add_flag("--registers", registers, "also show every register write and read");
   trace_command->add_flag("--samples", samples, "also list every sample code read");
 
+  ru3serve::ServeOptions serve_options;
+  CLI::App* serve = ru3serve::AddServeCommand(app, serve_options);
+
   // The first word that is no option (or an option's value) names the
   // command: say so plainly when it names none.
   for (int i = 1; i < argc; ++i) {
@@ -358,7 +362,7 @@ int Main(int argc, char** argv) {
     if (word.rfind('-', 0) == 0) continue;
     const auto known = app.get_subcommands([&](const CLI::App* command) { return command->check_name(word); });
     if (known.empty()) {
-      throw Failure("unknown command \"" + word + "\" (commands: info, capture, watch, dac, motor, trace)", kExitUsage);
+      throw Failure("unknown command \"" + word + "\" (commands: info, capture, watch, dac, motor, trace, serve)", kExitUsage);
     }
     break;
   }
@@ -384,6 +388,7 @@ int Main(int argc, char** argv) {
   if (dac->parsed()) return RunDac(global, dac_volts, hold);
   if (motor->parsed()) return RunMotor(global, motor_states, hold);
   if (trace_command->parsed()) return RunTrace(trace_file, registers, samples);
+  if (serve->parsed()) return ru3serve::RunServe(global, serve_options);
   return kExitUsage;
 }
 

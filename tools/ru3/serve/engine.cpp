@@ -8,6 +8,7 @@
 //   trigger.kind 0..3        trigger.timeout ms | none
 //   dac1 dac2 V (-10..10)    motor1 motor2 bool
 //   state run|stop|single|force
+//   autoscale (any value)    settle the ranges by auto-ranging, then keep them
 #include "engine.h"
 
 #include <algorithm>
@@ -15,7 +16,9 @@
 #include <cmath>
 #include <future>
 
+#include "../capture.h"
 #include "../failure.h"
+#include "../progress.h"
 #include "ru3/ru3.h"
 
 namespace ru3serve {
@@ -108,6 +111,8 @@ Engine::Engine(const ru3cli::GlobalOptions& options) {
   ru3cli::Check(GetSerialNumber(&serial_), "reading the serial number");
   ru3cli::Check(SetMeasureMode(RU3_MODE_CH12), "setting the channels");
   ReadBack();
+  // Start on ranges that fit the signals, so that the trigger fires.
+  (void)ApplyHere("autoscale", 1.0);
   initial_ = settings_;
   thread_ = std::thread([this] { Loop(); });
 }
@@ -189,6 +194,25 @@ Error Engine::ApplyHere(const std::string& key, const Value& value) {
     settings_.state = word;
     changed_.notify_all();
     return {};
+  } else if (key == "autoscale") {
+    // The tool's auto-ranging: free-running steps from the largest range
+    // until the ranges settle, then one measurement on the trigger.
+    ru3cli::Acquisition a;
+    for (int ch = 1; ch <= 2; ++ch) {
+      if (s.on[static_cast<std::size_t>(ch - 1)]) a.channels.push_back(ch);
+      double largest = ranges_.back();
+      (void)SetSensitivity(static_cast<std::uint32_t>(ch), &largest);
+      (void)SetAutoRanging(static_cast<std::uint32_t>(ch), 1);
+    }
+    a.trigger_source = s.source;
+    a.level = 0;
+    try {
+      ru3cli::Progress quiet(false);
+      (void)ru3cli::MeasureSettled(a, quiet);
+    } catch (const std::exception& failure) {
+      error = Bad(-200, std::string("autoscale: ") + failure.what());
+    }
+    for (std::uint32_t ch = 1; ch <= 2; ++ch) (void)SetAutoRanging(ch, 0);
   } else if (key == "ch1.on" || key == "ch2.on") {
     if (!Boolean(value, flag)) return Bad(-104, key + ": on or off");
     const auto k = static_cast<std::size_t>(ChannelOfKey(key) - 1);

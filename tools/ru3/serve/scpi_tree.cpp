@@ -253,6 +253,10 @@ std::vector<ScpiCommand> Build() {
     if (!s.engine().WaitIdle(milliseconds(60000))) s.Push(-200, "no record within 60 s");
     return std::string();
   });
+  add("AUToscale", true, false, 0, 0, [](ScpiSession& s, const ScpiCall&) {
+    Set(s, "autoscale", 1.0);
+    return std::string();
+  });
   for (const char* pattern : {"FORCe", "TRIGger:FORCe"}) {
     add(pattern, true, false, 0, 0, [](ScpiSession& s, const ScpiCall&) { return RunState(s, "force"); });
   }

@@ -291,6 +291,7 @@ async function start() {
     el.addEventListener('change', () => control([[el.dataset.key, valueOf(el)]]));
   }
   for (const s of ['run', 'stop', 'single', 'force']) $(s).addEventListener('click', () => control([['state', s]]));
+  $('autoscale').addEventListener('click', () => control([['autoscale', 1]]));
   $('take').addEventListener('click', () => control([], true));
   $('save').addEventListener('click', save);
   window.addEventListener('resize', () => plot.setSize({ width: $('scope').clientWidth, height: plot.height }));

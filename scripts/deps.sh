@@ -12,20 +12,29 @@ main_packages=(
   gcc
   libcairo2-dev
   libcli11-dev
+  libcpp-httplib-dev
   libieee1284-3-dev
   ninja-build
+  nlohmann-json3-dev
   pkg-config
 )
 # The Windows build needs the MinGW-w64 cross compiler and, to run its host
 # test, Wine (32-bit packages of the i386 architecture).
 test_packages=(
   binutils-mingw-w64-i686
+  chromium
   clang
   g++-mingw-w64-i686
   libbenchmark-dev
   libclang-rt-dev
   libgmock-dev
   libgtest-dev
+  nodejs
+  python3-pil
+  python3-pytest
+  python3-pyvisa
+  python3-pyvisa-py
+  python3-websocket
   wine
   wine32:i386
 )

@@ -118,14 +118,19 @@ Engine::Engine(const ru3cli::GlobalOptions& options) {
 }
 
 Engine::~Engine() {
+  Stop();
+  session_->Close();
+}
+
+void Engine::Stop() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     quit_ = true;
   }
   changed_.notify_all();
+  if (!thread_.joinable()) return;
   thread_.join();
   (void)ADC_Abort();
-  session_->Close();
 }
 
 void Engine::Call(std::function<void()> work) {

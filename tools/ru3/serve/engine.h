@@ -81,7 +81,10 @@ class Engine {
   // Opens the instrument on the calling thread (throws ru3cli::Failure when
   // there is none) and starts the measuring thread.
   explicit Engine(const ru3cli::GlobalOptions& options);
-  ~Engine();  // stops the thread and closes the instrument
+  ~Engine();  // Stop(), then closes the instrument
+  // Ends the measuring thread and wakes everyone waiting for a record or a
+  // change, so the faces can stop at once. Apply refuses from then on.
+  void Stop();
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
 

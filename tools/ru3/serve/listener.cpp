@@ -121,7 +121,12 @@ void ScpiListener::Serve(int fd, std::atomic<bool>& done) {
       const char c = buffer[i];
       if (c == '\n') {
         if (!dropping) {
-          const std::string response = session.Execute(line);
+          std::string response;
+          try {
+            response = session.Execute(line);
+          } catch (const std::exception& error) {  // out of memory: the session goes on
+            session.Push(-200, error.what());
+          }
           open = response.empty() || SendAll(fd, response);
         }
         line.clear();

@@ -130,6 +130,7 @@ int RunServe(const ru3cli::GlobalOptions& global, const ServeOptions& options) {
   int signal = 0;
   sigwait(&stop_signals, &signal);
   std::fprintf(stderr, "ru3 serve: %s, closing the instrument\n", signal == SIGINT ? "interrupted" : "terminated");
+  engine.Stop();  // wakes sessions waiting for a record
   scpi.Stop();
   page_server.Stop();
   return ru3cli::kExitOk;  // the engine closes the instrument as it goes

@@ -123,6 +123,7 @@ def test_page_needs_the_token(guarded):
         return code
 
     control = '{"client": "t", "set": [["trigger.level", 0.1]]}'
+    assert status("GET", "/app.js", {}) == 200  # the page's files are no secret
     assert status("GET", "/api/state", {}) == 401
     assert status("GET", "/api/state?token=nope", {}) == 401
     assert status("POST", "/api/control", {"Authorization": "Bearer nope"}, control) == 401

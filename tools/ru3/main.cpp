@@ -297,7 +297,7 @@ int RunTrace(const std::string& file, bool registers, bool samples) {
 }
 
 int Main(int argc, char** argv) {
-  CLI::App app{"ru3: the RU3 oscilloscope from the command line (info, capture, watch, dac, motor, trace, serve)", "ru3"};
+  CLI::App app{"ru3: the RU3 oscilloscope from the command line (info, capture, watch, dac, motor, trace)", "ru3"};
   app.set_version_flag("--version", "ru3 1.0.0");
   app.require_subcommand(1);
   app.fallthrough();
@@ -362,7 +362,7 @@ int Main(int argc, char** argv) {
     if (word.rfind('-', 0) == 0) continue;
     const auto known = app.get_subcommands([&](const CLI::App* command) { return command->check_name(word); });
     if (known.empty()) {
-      throw Failure("unknown command \"" + word + "\" (commands: info, capture, watch, dac, motor, trace, serve)", kExitUsage);
+      throw Failure("unknown command \"" + word + "\" (commands: info, capture, watch, dac, motor, trace)", kExitUsage);
     }
     break;
   }

@@ -37,7 +37,7 @@ bool SendAll(int fd, const std::string& data) {
 ScpiListener::ScpiListener(Engine& engine, const std::string& address, int port, std::string token)
     : engine_(engine), token_(std::move(token)) {
   addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
+  hints.ai_family = 0;  // IPv4 or IPv6, as the address says
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
   addrinfo* found = nullptr;

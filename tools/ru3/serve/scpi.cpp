@@ -141,7 +141,7 @@ ScpiSession::ScpiSession(Engine& engine, std::string token_value)
 void ScpiSession::Push(int code, const std::string& detail) {
   if (code <= -100 && code > -200) esr |= 0x20;       // command error
   else if (code <= -200 && code > -300) esr |= 0x10;  // execution error
-  else if (code <= -300 && code > -400) esr |= 0x08;  // device-specific error
+  else if (code <= -300 && code > -400) esr |= 0x08;  // device-dependent error
   else if (code <= -400) esr |= 0x04;                 // query error
   std::string text = ErrorText(code);
   if (!detail.empty()) text += "; " + detail;

@@ -29,14 +29,14 @@ def free_port():
 class Server:
     """ru3 serve in a child process; stopped with SIGTERM."""
 
-    def __init__(self, *extra, simulate="ch1=sine,1,1000;ch2=square,0.5,250"):
+    def __init__(self, *extra, simulate="ch1=sine,1,1000;ch2=square,0.5,250", env=None):
         self.http_port, self.scpi_port = free_port(), free_port()
         self.url = f"http://127.0.0.1:{self.http_port}"
         self.log = tempfile.TemporaryFile()
         self.process = subprocess.Popen(
             [RU3, f"--simulate={simulate}", "serve", "--listen", f"127.0.0.1:{self.http_port}",
              "--scpi", str(self.scpi_port), *extra],
-            stdout=self.log, stderr=subprocess.STDOUT)
+            stdout=self.log, stderr=subprocess.STDOUT, env={**os.environ, **(env or {})})
         deadline = time.monotonic() + 20
         while time.monotonic() < deadline:
             assert self.process.poll() is None, self.output()
@@ -65,9 +65,9 @@ class Server:
     def state(self):
         return json.loads(self.get("/api/state")[1])
 
-    def stop(self):
+    def stop(self, how=signal.SIGTERM):
         if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
+            self.process.send_signal(how)
             self.process.wait(timeout=20)
         return self.process.returncode
 

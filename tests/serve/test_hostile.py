@@ -2,12 +2,14 @@
 unterminated or carry the wrong token. Each gets an error; the server
 neither crashes nor hangs, and answers properly afterwards."""
 import http.client
+import signal
 import socket
+import subprocess
 import time
 
 import pytest
 
-from conftest import Server
+from conftest import RU3, Server
 
 TOKEN = "s3cret-token"
 
@@ -134,3 +136,15 @@ def test_page_needs_the_token(guarded):
                   '{"client": "other", "set": []}') == 409
     assert status("POST", "/api/control", {"Authorization": f"Bearer {TOKEN}"},
                   '{"client": "other", "take": true, "set": []}') == 200
+
+
+def test_ctrl_c_closes_the_instrument(tmp_path):
+    trace = tmp_path / "ports.txt"
+    s = Server(env={"RU3_PORT_TRACE": str(trace)})
+    session_socket, reader = session(s)
+    with session_socket:
+        assert query(session_socket, reader, b":OUTP:DAC1 2.5;:OUTP:MOT1 ON;:OUTP:DAC1?") == "2.5"
+    assert s.stop(signal.SIGINT) == 0, s.output()
+    decoded = subprocess.run([RU3, "trace", str(trace)], capture_output=True, text=True, check=True).stdout
+    outputs = [line for line in decoded.splitlines() if "DAC output 1" in line or "motor outputs" in line]
+    assert "code 2048" in outputs[-2] and "first off, second off" in outputs[-1]

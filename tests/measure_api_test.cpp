@@ -370,6 +370,30 @@ TEST_F(MeasureApi, AutoRangingStepsOneRangePerMeasurement) {
   EXPECT_GT(*std::max_element(ch1.begin(), ch1.end()), 75.0);
 }
 
+TEST_F(MeasureApi, ARangeStepIsAppliedOncePerReadOut) {
+  ASSERT_EQ(SetTriggerSource(9), RU3_OK);
+  ASSERT_EQ(SetAutoRanging(1, 1), RU3_OK);
+  sim().SetInput(1, SignalSource{Shape::kSine, 30.0, 1000.0, 0.0, 0.0});
+  SetRange(1, 0.1);
+  ASSERT_EQ(StartMeasurement(), RU3_OK);  // over range: one step up is due
+  auto range = [] {
+    double volts = 0.0;
+    EXPECT_EQ(GetSensitivity(1, &volts), RU3_OK);
+    return volts;
+  };
+  for (int start = 0; start < 3; ++start) {
+    ASSERT_EQ(ADC_Start(), RU3_OK);
+    EXPECT_EQ(range(), 0.2) << "start " << start + 1;
+  }
+  // The next read-out judges afresh.
+  ASSERT_TRUE(WaitReady());
+  std::vector<std::uint16_t> ch1(kRecord), ch2(kRecord);
+  ASSERT_EQ(ADC_GetData(ch1.data(), ch2.data()), RU3_OK);
+  ASSERT_EQ(ADC_Start(), RU3_OK);
+  EXPECT_EQ(range(), 0.4);
+  EXPECT_EQ(sim().InputStage(1).range, 3);
+}
+
 TEST_F(MeasureApi, CodesConvertToVoltsExactly) {
   struct Case {
     std::uint16_t code;

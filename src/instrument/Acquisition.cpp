@@ -100,6 +100,9 @@ void VOz3::ApplyRangeSteps() {
     nCalculations = 1;
     SettingsChanged();
   }
+  // A judgement belongs to the record it came from: it is applied once, and
+  // another step needs another read-out.
+  anRangeStep[1] = anRangeStep[2] = 0;
 }
 
 void VOz3::Poll() {

@@ -68,15 +68,17 @@ std::string NewToken() {
   return token;
 }
 
-// The page's files: --web, else beside the program, else the source tree.
+// The page's files: --web, else installed with the program (share/ru3/web),
+// else the source tree it was built from.
 std::string WebDir(const std::string& given) {
   if (!given.empty()) return given;
   char self[4096];
   const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
   if (n > 0) {
-    std::string dir(self, static_cast<std::size_t>(n));
-    dir = dir.substr(0, dir.rfind('/')) + "/web";
-    if (::access((dir + "/index.html").c_str(), R_OK) == 0) return dir;
+    std::string bin(self, static_cast<std::size_t>(n));
+    bin = bin.substr(0, bin.rfind('/'));
+    const std::string dir = bin + "/../share/ru3/web";
+    if (::access((dir + "/node_modules/uplot/dist/uPlot.iife.min.js").c_str(), R_OK) == 0) return dir;
   }
   return RU3_WEB_DIR;
 }

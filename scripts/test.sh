@@ -12,6 +12,8 @@ bash scripts/deps.sh test
 cmake --preset default >/dev/null
 cmake --build --preset default
 ctest --preset default
+# ru3 serve: the page from npm, a VISA client, headless Chromium, a 60 s load test.
+bash tests/serve/run.sh
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
 ctest --preset win32

@@ -22,6 +22,7 @@
 #include "plot.h"
 #include "progress.h"
 #include "ru3/ru3.h"
+#include "serve/serve.h"
 #include "session.h"
 #include "system_ports.h"
 #include "trace.h"
@@ -353,6 +354,9 @@ int Main(int argc, char** argv) {
   trace_command->add_flag("--registers", registers, "also show every register write and read");
   trace_command->add_flag("--samples", samples, "also list every sample code read");
 
+  ru3serve::ServeOptions serve_options;
+  CLI::App* serve = ru3serve::AddServeCommand(app, serve_options);
+
   // The first word that is no option (or an option's value) names the
   // command: say so plainly when it names none.
   for (int i = 1; i < argc; ++i) {
@@ -390,6 +394,7 @@ int Main(int argc, char** argv) {
   if (dac->parsed()) return RunDac(global, dac_volts, hold);
   if (motor->parsed()) return RunMotor(global, motor_states, hold);
   if (trace_command->parsed()) return RunTrace(trace_file, registers, samples);
+  if (serve->parsed()) return ru3serve::RunServe(global, serve_options);
   return kExitUsage;
 }
 

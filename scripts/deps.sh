@@ -13,6 +13,8 @@ main_packages=(
   libcairo2-dev
   libcli11-dev
   libieee1284-3-dev
+  libsndfile1-dev
+  libzip-dev
   ninja-build
   pkg-config
 )
@@ -26,6 +28,8 @@ test_packages=(
   libclang-rt-dev
   libgmock-dev
   libgtest-dev
+  sigrok-cli
+  tmux
   wine
   wine32:i386
 )

@@ -111,7 +111,7 @@ void AddAcquisitionOptions(CLI::App& command, AcquisitionOptions& o) {
       .add_option("--rate", o.rate,
                   "sample rate in Hz; the instrument takes the nearest it makes (default: its highest)")
       ->type_name("HZ");
-  command.add_option("--length", o.length, "record length in samples per channel, 1 to 32760 (default 1000)")
+  command.add_option("--length", o.length, "record length in samples per channel, 1 to 32760 (default 512)")
       ->type_name("SAMPLES");
   command
       .add_option("--pre", o.pre, "share of the record before the trigger, 0 to 1 (default 0.5; 0 with --trigger none)")

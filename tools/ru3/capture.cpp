@@ -66,7 +66,8 @@ Channel ReadChannel(int ch, long length) {
   return channel;
 }
 
-void DescribeTrigger(const Acquisition& a, Record& record) {
+// What the record cannot tell of itself: its trigger and the rate asked for.
+void Describe(const Acquisition& a, Record& record) {
   record.trigger.channel = a.TriggerChannel();
   record.trigger.source = a.trigger_source == 0 ? "CH1" : a.trigger_source == 1 ? "CH2" : "none";
   if (record.trigger.channel != 0) {
@@ -154,7 +155,7 @@ Record CurrentRecord(const Acquisition& a) {
     TakeCodes(codes[k], channel);
     record.channels.push_back(std::move(channel));
   }
-  DescribeTrigger(a, record);
+  Describe(a, record);
   return record;
 }
 
@@ -193,7 +194,7 @@ Record Measure(const Acquisition& a, Progress& progress) {
   record.pre_samples = length - GetPostSamples();
   for (int ch : a.channels) record.channels.push_back(ReadChannel(ch, length));
   progress.Clear();
-  DescribeTrigger(a, record);
+  Describe(a, record);
   record.trigger.forced = forced;
   record.trigger.timeout_ms = timeout;
   CheckInterrupted();

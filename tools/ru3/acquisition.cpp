@@ -253,10 +253,13 @@ double RangeOf(int channel) {
 }
 
 void ApplyTiming(const Acquisition& a) {
-  const std::uint32_t mode = a.channels.size() == 2    ? RU3_MODE_CH12
-                             : a.channels.front() == 1 ? RU3_MODE_CH1
-                                                       : RU3_MODE_CH2;
-  Check(SetMeasureMode(mode), "setting the channels");
+  // No channels: the measure mode stays as it is.
+  if (!a.channels.empty()) {
+    const std::uint32_t mode = a.channels.size() == 2    ? RU3_MODE_CH12
+                               : a.channels.front() == 1 ? RU3_MODE_CH1
+                                                         : RU3_MODE_CH2;
+    Check(SetMeasureMode(mode), "setting the channels");
+  }
   if (a.rate) {
     const double max = GetMaxSampleFrequencyF();
     if (*a.rate > max) {

@@ -68,7 +68,7 @@ double RangeOf(int channel);
 // capture.h chooses theirs).
 void ApplyAcquisition(const Acquisition& acquisition);
 
-// Channels, sample rate, record length and post-trigger samples alone.
+// Channels (when any), sample rate, record length and post-trigger samples alone.
 void ApplyTiming(const Acquisition& acquisition);
 
 // Sets the trigger level and hysteresis in volts on the trigger channel's

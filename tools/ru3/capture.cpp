@@ -206,6 +206,8 @@ void SettleRanges(const Acquisition& a, Progress& progress) {
   if (settle.empty()) return;
   const std::vector<double> ranges = AvailableRanges();
   const double largest = ranges.back();
+  // The library's own auto-ranging would step a range again at each arming.
+  for (int ch : settle) Check(SetAutoRanging(static_cast<std::uint32_t>(ch), 0), "switching auto-ranging off");
 
   // Short and free-running, at the record's rate or faster, over at most
   // half a second; the channels to settle are measured even when the record

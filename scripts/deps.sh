@@ -14,6 +14,8 @@ main_packages=(
   libcli11-dev
   libcpp-httplib-dev
   libieee1284-3-dev
+  libsndfile1-dev
+  libzip-dev
   ninja-build
   nlohmann-json3-dev
   pkg-config
@@ -51,6 +53,8 @@ test_packages=(
   python3-venv
   python3-websocket
   python3-wheel
+  sigrok-cli
+  tmux
   wine
   wine32:i386
   wine64

@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "failure.h"
+#include "format.h"
+#include "summary.h"
 
 namespace ru3cli {
 
@@ -31,10 +33,13 @@ std::string ExactNumber(double value) {
 }
 
 void WriteCsv(std::FILE* out, const Record& record, const std::string& name) {
-  std::string header = CsvField("time (s; " + ExactNumber(record.sample_rate) + " Hz; trigger at 0)");
+  std::string time = "time (s; " + Decimal(record.sample_rate) + " Hz";
+  if (record.trigger.channel != 0) time += record.trigger.forced ? "; trigger at 0, forced" : "; trigger at 0";
+  std::string header = CsvField(time + ")");
   for (const Channel& ch : record.channels) {
-    header += "," + CsvField("CH" + std::to_string(ch.number) + " (V; range " + ExactNumber(ch.range) + " V" +
-                             (record.averaged > 1 ? "; mean of " + std::to_string(record.averaged) : "") + ")");
+    header += "," + CsvField("CH" + std::to_string(ch.number) + " (V; range " + Decimal(ch.range) + " V" +
+                             (record.averaged > 1 ? "; mean of " + std::to_string(record.averaged) : "") +
+                             (ch.clipped > 0 ? "; " + ClippedMark(ch) : "") + ")");
   }
   header += '\n';
   bool ok = std::fputs(header.c_str(), out) >= 0;

@@ -1,5 +1,6 @@
 // The CSV form of a record: a header line naming the columns with their
-// units, the sample rate and each channel's range, then one line per sample:
+// units, the sample rate and each channel's range (and the marks of a forced
+// trigger and of clipping), then one line per sample:
 // time in seconds (0 at the trigger), then volts per channel; a position
 // that received no sample has an empty field.
 #pragma once

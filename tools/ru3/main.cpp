@@ -15,12 +15,11 @@
 #include <iostream>
 #include <thread>
 
+#include "acquisition.h"
 #include "capture.h"
-#include "csv.h"
+#include "capture_command.h"
 #include "failure.h"
-#include "output_file.h"
-#include "plot.h"
-#include "progress.h"
+#include "format.h"
 #include "ru3/ru3.h"
 #include "serve/serve.h"
 #include "session.h"
@@ -92,110 +91,6 @@ int RunInfo(const GlobalOptions& global) {
   return kExitOk;
 }
 
-// ---- capture -----------------------------------------------------------------
-
-struct CaptureOptions {
-  AcquisitionOptions acquisition;
-  std::string output = "-";
-  std::string plot;
-  std::string size = "1000x600";
-  std::string count = "1";
-  bool average = false;
-  bool quiet = false;
-  bool progress = false;
-};
-
-PlotSize ParseSize(const std::string& text) {
-  int width = 0, height = 0;
-  char x = 0, rest = 0;
-  if (std::sscanf(text.c_str(), "%d%c%d%c", &width, &x, &height, &rest) != 3 || (x != 'x' && x != 'X')) {
-    throw Failure("--size \"" + text + "\": expected WIDTHxHEIGHT in pixels, e.g. 1000x600", kExitUsage);
-  }
-  if (width < 200 || height < 150 || width > 10000 || height > 10000) {
-    throw Failure("--size " + text + ": from 200x150 to 10000x10000 pixels", kExitUsage);
-  }
-  return {width, height};
-}
-
-// "capture.csv" -> "capture-3.csv" for the third of several captures.
-std::string Numbered(const std::string& path, long n, long count) {
-  if (count == 1) return path;
-  const auto slash = path.rfind('/');
-  const auto dot = path.rfind('.');
-  const bool has_extension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
-  const std::string stem = has_extension ? path.substr(0, dot) : path;
-  const std::string extension = has_extension ? path.substr(dot) : "";
-  return stem + "-" + std::to_string(n) + extension;
-}
-
-void PrintSummary(std::FILE* out, const Record& record, const std::string& title) {
-  std::fprintf(out, "%s: %g Hz, %zu samples, trigger %s", title.c_str(), record.sample_rate, record.length(),
-               record.trigger.source.c_str());
-  if (record.trigger.channel != 0) std::fprintf(out, " at %.4g V", record.trigger.level);
-  if (record.averaged > 1) std::fprintf(out, ", mean of %d", record.averaged);
-  std::fputc('\n', out);
-  for (const Channel& ch : record.channels) std::fprintf(out, "  %s\n", SummaryLine(ch, record.sample_rate).c_str());
-}
-
-int RunCapture(const GlobalOptions& global, const CaptureOptions& options) {
-  const Acquisition acquisition = ParseAcquisition(options.acquisition);
-  const double count_value = ParseNumber("--count", options.count);
-  if (count_value < 1 || count_value > 100000 || count_value != std::floor(count_value)) {
-    throw Failure("--count " + options.count + ": a whole number of captures, at least 1", kExitUsage);
-  }
-  const long count = static_cast<long>(count_value);
-  const bool to_stdout = options.output == "-";
-  const long results = options.average ? 1 : count;
-  std::optional<PlotFormat> format;
-  PlotSize size = ParseSize(options.size);
-  if (!options.plot.empty()) format = PlotFormatOf(options.plot);
-
-  // Every output file is opened before measuring: an unwritable one is
-  // reported at once, and none is left half-written.
-  std::vector<OutputFile> csv_files, plot_files;
-  for (long i = 1; i <= results; ++i) {
-    if (!to_stdout) csv_files.emplace_back(Numbered(options.output, i, results));
-    if (format) plot_files.emplace_back(Numbered(options.plot, i, results));
-  }
-
-  InstallInterruptHandler();
-  Session session(global);
-  ApplyAcquisition(acquisition);
-  std::vector<Record> records;
-  {
-    Progress progress(options.progress || ::isatty(STDERR_FILENO) != 0);
-    for (long i = 1; i <= count; ++i) {
-      if (count > 1) progress.Prefix("capture " + std::to_string(i) + " of " + std::to_string(count) + ": ");
-      records.push_back(i == 1 ? MeasureSettled(acquisition, progress) : Measure(acquisition, progress));
-    }
-  }
-  session.Close();
-  if (options.average) records = {Average(records)};
-
-  std::FILE* summary = to_stdout ? stderr : stdout;
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    const Record& record = records[i];
-    if (to_stdout) {
-      if (i > 0) std::fputc('\n', stdout);
-      WriteCsv(stdout, record, "standard output");
-    } else {
-      WriteCsv(csv_files[i].stream(), record, csv_files[i].path());
-      csv_files[i].Commit();
-    }
-    if (format) {
-      DrawPlot(record, *format, size, plot_files[i]);
-      plot_files[i].Commit();
-    }
-    if (!options.quiet) {
-      std::string title = records.size() > 1 ? "capture " + std::to_string(i + 1) : "capture";
-      if (!to_stdout) title += " -> " + csv_files[i].path();
-      if (format) title += (to_stdout ? " -> " : ", ") + plot_files[i].path();
-      PrintSummary(summary, record, title);
-    }
-  }
-  return kExitOk;
-}
-
 // ---- watch -------------------------------------------------------------------
 
 struct WatchCommandOptions {
@@ -247,6 +142,14 @@ void CheckHoldTime(const std::string& text) {
   if (seconds < 0) throw Failure("--for " + text + ": seconds, not negative", kExitUsage);
 }
 
+// The voltage a DAC output really takes: the 12-bit step of -10..+10 V
+// nearest to the one asked for (20/4096 V, about 4.9 mV), +10 V itself being
+// one step beyond the top code.
+double DacVolts(double volts) {
+  const double code = std::min(std::nearbyint((std::clamp(volts, -10.0, 10.0) + 10) / 20 * 4096), 4095.0);
+  return code * 20 / 4096 - 10;
+}
+
 int RunDac(const GlobalOptions& global, const std::array<std::string, 2>& volts_text, const std::string& hold) {
   std::array<double, 2> volts{};
   for (std::size_t i = 0; i < 2; ++i) {
@@ -260,13 +163,18 @@ int RunDac(const GlobalOptions& global, const std::array<std::string, 2>& volts_
   InstallInterruptHandler();
   Session session(global);
   Check(SetDAC7394(volts[0], volts[1]), "setting the DAC outputs");
-  char what[96];
-  std::snprintf(what, sizeof what, "DAC outputs at %g V and %g V", volts[0], volts[1]);
+  std::string what = "DAC outputs at";
+  for (std::size_t i = 0; i < 2; ++i) {
+    const double real = DacVolts(volts[i]);
+    what += (i ? " and " : " ") + Quantity(real, "V");
+    if (std::fabs(real - volts[i]) > 1e-9) what += " (" + Quantity(volts[i], "V") + " asked)";
+  }
   Hold(what, hold);
   return kExitOk;
 }
 
-bool OnOff(const std::string& text, int output) {
+bool OnOff(std::string text, int output) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (text == "on" || text == "1") return true;
   if (text == "off" || text == "0") return false;
   throw Failure("motor output " + std::to_string(output) + " \"" + text + "\": expected on or off", kExitUsage);
@@ -302,6 +210,22 @@ int RunTrace(const std::string& file, bool registers, bool samples) {
   return kExitOk;
 }
 
+constexpr const char* kFooter = R"(
+Each command has its own --help (ru3 capture --help).
+
+Exit status:
+  0    done
+  1    the instrument or a file refused
+  2    bad command line, input file or RU3_SIMULATOR configuration
+  3    no instrument found (the message says why)
+  130  interrupted (Ctrl-C ends watch this way; dac and motor end with 0)
+
+Examples:
+  ru3 --simulate info
+  ru3 capture --rate 50000 --length 2000 --range auto --trigger ch1 --level 0.5 -o scope.csv --plot scope.png
+  ru3 capture --channels 1 --trigger none --count 10 --average -o mean.sr
+)";
+
 int Main(int argc, char** argv) {
   CLI::App app{"ru3: the RU3 oscilloscope from the command line (info, capture, watch, dac, motor, trace)", "ru3"};
   app.set_version_flag("--version", "ru3 1.0.0");
@@ -313,44 +237,41 @@ int Main(int argc, char** argv) {
       app.add_flag("--simulate{}", simulate,
                    "use the simulated instrument for this run; --simulate=CONFIG passes CONFIG as RU3_SIMULATOR");
   std::string unit_text;
-  app.add_option("--unit", unit_text, "unit on the port, 1 to 4 (default: the library's)");
+  app.add_option("--unit", unit_text, "unit on the port, 1 to 4 (default: the library's)")->type_name("N");
+  app.footer(kFooter);
 
   CLI::App* info = app.add_subcommand("info", "open the instrument and say what and where it is");
 
   CaptureOptions capture_options;
-  CLI::App* capture = app.add_subcommand("capture", "measure once (or --count times), write CSV, plot");
-  AddAcquisitionOptions(*capture, capture_options.acquisition);
-  capture->add_option("-o,--output", capture_options.output, "CSV file, - for standard output")->capture_default_str();
-  capture->add_option("--plot", capture_options.plot, "draw the record into FILE.png or FILE.svg");
-  capture->add_option("--size", capture_options.size, "plot size in pixels")->capture_default_str();
-  capture->add_option("--count", capture_options.count, "number of captures, each saved (FILE-1.csv, ...)");
-  capture->add_flag("--average", capture_options.average, "save the mean of the --count captures instead");
-  capture->add_flag("-q,--quiet", capture_options.quiet, "no summary");
-  capture->add_flag("--progress", capture_options.progress, "show progress even when standard error is no terminal");
+  CLI::App* capture = AddCaptureCommand(app, capture_options);
 
   WatchCommandOptions watch_options;
   CLI::App* watch = app.add_subcommand("watch", "measure continuously and draw it in the terminal until Ctrl-C");
   AddAcquisitionOptions(*watch, watch_options.acquisition);
-  watch->add_option("--interval", watch_options.interval, "redraw every MS milliseconds")->capture_default_str();
-  watch->add_option("--frames", watch_options.frames, "stop after N frames (0: at Ctrl-C)")->capture_default_str();
+  watch->add_option("--interval", watch_options.interval, "redraw every MS milliseconds, 10 to 60000")
+      ->type_name("MS")
+      ->capture_default_str();
+  watch->add_option("--frames", watch_options.frames, "stop after N frames (0: at Ctrl-C)")
+      ->type_name("N")
+      ->capture_default_str();
 
   std::array<std::string, 2> dac_volts;
   std::string hold;
   CLI::App* dac = app.add_subcommand("dac", "set the two DAC outputs (volts, -10 to +10) and hold them");
-  dac->add_option("CH1", dac_volts[0], "first output in volts")->required();
-  dac->add_option("CH2", dac_volts[1], "second output in volts")->required();
-  dac->add_option("--for", hold, "hold for SECONDS, then close (default: until Ctrl-C)");
+  dac->add_option("CH1", dac_volts[0], "first output in volts (12-bit steps of 4.9 mV)")->type_name("V")->required();
+  dac->add_option("CH2", dac_volts[1], "second output in volts")->type_name("V")->required();
+  dac->add_option("--for", hold, "hold for SECONDS, then close (default: until Ctrl-C)")->type_name("SECONDS");
 
   std::array<std::string, 2> motor_states;
   CLI::App* motor = app.add_subcommand("motor", "switch the two motor outputs on or off and hold them");
-  motor->add_option("FIRST", motor_states[0], "on or off")->required();
-  motor->add_option("SECOND", motor_states[1], "on or off")->required();
-  motor->add_option("--for", hold, "hold for SECONDS, then close (default: until Ctrl-C)");
+  motor->add_option("FIRST", motor_states[0], "on or off (1 or 0)")->type_name("on|off")->required();
+  motor->add_option("SECOND", motor_states[1], "on or off (1 or 0)")->type_name("on|off")->required();
+  motor->add_option("--for", hold, "hold for SECONDS, then close (default: until Ctrl-C)")->type_name("SECONDS");
 
   std::string trace_file;
   bool registers = false, samples = false;
   CLI::App* trace_command = app.add_subcommand("trace", "decode a port trace written under RU3_PORT_TRACE");
-  trace_command->add_option("FILE", trace_file, "the trace, - for standard input")->required();
+  trace_command->add_option("FILE", trace_file, "the trace, - for standard input")->type_name("FILE")->required();
   trace_command->add_flag("--registers", registers, "also show every register write and read");
   trace_command->add_flag("--samples", samples, "also list every sample code read");
 

@@ -10,8 +10,10 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "failure.h"
+#include "format.h"
 
 namespace ru3cli {
 
@@ -30,6 +32,7 @@ constexpr Colour kAxis{0.40, 0.46, 0.52};
 constexpr Colour kText{0.86, 0.88, 0.90};
 constexpr Colour kTrigger{1.00, 0.55, 0.10};
 constexpr Colour kGap{0.13, 0.15, 0.18};
+constexpr Colour kClipped{1.00, 0.30, 0.30};
 // Channel colours as on the front panel of most scopes: yellow, then cyan.
 constexpr std::array<Colour, 2> kChannelColours = {Colour{1.00, 0.84, 0.00}, Colour{0.00, 0.82, 1.00}};
 
@@ -37,16 +40,25 @@ Colour ChannelColour(int number) { return kChannelColours[static_cast<std::size_
 
 void SetColour(cairo_t* cr, Colour c, double alpha = 1.0) { cairo_set_source_rgba(cr, c.r, c.g, c.b, alpha); }
 
-std::string Number(double value) {
-  char buffer[32];
-  if (std::fabs(value) < 1e-12) value = 0;
-  std::snprintf(buffer, sizeof buffer, "%.4g", value);
-  return buffer;
+std::string Number(double value) { return Decimal(std::fabs(value) < 1e-12 ? 0 : value, 4); }
+
+// The smallest step of 1, 2 or 5 times a power of ten that cuts `span` into
+// at most `most` parts.
+double NiceStep(double span, double most) {
+  if (!(span > 0)) return 1;
+  const double raw = span / std::max(most, 1.0);
+  const double power = std::pow(10.0, std::floor(std::log10(raw)));
+  for (double m : {1.0, 2.0, 5.0, 10.0}) {
+    if (m * power >= raw * (1 - 1e-9)) return m * power;
+  }
+  return 10 * power;
 }
 
-std::string Rate(double hz) {
-  if (hz >= 1e3) return Number(hz / 1e3) + " kHz";
-  return Number(hz) + " Hz";
+// The tick values of [lo, hi] on `step`.
+std::vector<double> Ticks(double lo, double hi, double step) {
+  std::vector<double> ticks;
+  for (double k = std::ceil(lo / step - 1e-9); k * step <= hi + step * 1e-9; k += 1) ticks.push_back(k * step);
+  return ticks;
 }
 
 struct TimeUnit {
@@ -88,12 +100,13 @@ struct ContextDeleter {
 class Painter {
  public:
   Painter(cairo_t* cr, const Record& record, PlotSize size) : cr_(cr), record_(record), size_(size) {
-    font_ = std::clamp(size.height / 46.0, 9.0, 18.0);
+    // Fonts and margins follow the picture's size.
+    font_ = std::clamp(std::min(size.width / 75.0, size.height / 46.0), 8.0, 28.0);
     const bool right_axis = record.channels.size() > 1;
-    left_ = font_ * 6.5;
-    right_ = size.width - (right_axis ? font_ * 6.5 : font_ * 2.5);
-    top_ = font_ * 3.8;
-    bottom_ = size.height - font_ * 4.2;
+    left_ = font_ * 5.5;
+    right_ = size.width - (right_axis ? font_ * 5.5 : font_ * 2.0);
+    top_ = font_ * 3.4;
+    bottom_ = size.height - font_ * 3.6;
     const double n = static_cast<double>(std::max<std::size_t>(record.length(), 1));
     t0_ = record.TimeOf(0);
     t1_ = record.sample_rate > 0 ? t0_ + n / record.sample_rate : t0_ + 1;
@@ -102,6 +115,13 @@ class Painter {
   void Paint() {
     cairo_select_font_face(cr_, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr_, font_);
+    // The legend goes under the title when both do not fit on one line.
+    if (TitleWidth() + LegendWidth() + font_ * 2 > right_ - left_ + font_ * 4) {
+      legend_below_ = true;
+      top_ += font_ * 1.4;
+    }
+    unit_ = TimeUnitFor(t1_ - t0_);
+    time_step_ = NiceStep((t1_ - t0_) * unit_.scale, (right_ - left_) / (font_ * 4.5));
     SetColour(cr_, kCanvas);
     cairo_paint(cr_);
     SetColour(cr_, kScreen);
@@ -150,79 +170,75 @@ class Painter {
     }
   }
 
+  double VoltsStep(const Channel& ch) const { return NiceStep(2 * ch.range, (bottom_ - top_) / (font_ * 3.2)); }
+
+  // Grid lines on the time ticks and on the first channel's volts ticks,
+  // the zero lines solid, and the frame.
   void Graticule() {
-    const double w = right_ - left_;
-    const double h = bottom_ - top_;
     cairo_set_line_width(cr_, 1.0);
     const double dash[] = {1.0, 3.0};
     cairo_set_dash(cr_, dash, 2, 0);
     SetColour(cr_, kGrid);
-    for (int i = 1; i < kDivisionsX; ++i) {
-      const double x = std::round(left_ + w * i / kDivisionsX) + 0.5;
+    for (double t : Ticks(t0_ * unit_.scale, t1_ * unit_.scale, time_step_)) {
+      const double x = std::round(X(t / unit_.scale)) + 0.5;
       cairo_move_to(cr_, x, top_);
       cairo_line_to(cr_, x, bottom_);
     }
-    for (int i = 1; i < kDivisionsY; ++i) {
-      const double y = std::round(top_ + h * i / kDivisionsY) + 0.5;
-      cairo_move_to(cr_, left_, y);
-      cairo_line_to(cr_, right_, y);
+    if (!record_.channels.empty()) {
+      const Channel& ch = record_.channels.front();
+      for (double v : Ticks(-ch.range, ch.range, VoltsStep(ch))) {
+        const double y = std::round(Y(v, ch.range)) + 0.5;
+        cairo_move_to(cr_, left_, y);
+        cairo_line_to(cr_, right_, y);
+      }
     }
     cairo_stroke(cr_);
     cairo_set_dash(cr_, nullptr, 0, 0);
-    // Centre lines with five minor ticks per division, and the frame.
     SetColour(cr_, kAxis);
-    const double cx = std::round(left_ + w / 2) + 0.5;
-    const double cy = std::round(top_ + h / 2) + 0.5;
+    const double cy = std::round((top_ + bottom_) / 2) + 0.5;
     cairo_move_to(cr_, left_, cy);
     cairo_line_to(cr_, right_, cy);
-    cairo_move_to(cr_, cx, top_);
-    cairo_line_to(cr_, cx, bottom_);
-    for (int i = 0; i <= kDivisionsX * 5; ++i) {
-      const double x = left_ + w * i / (kDivisionsX * 5);
-      cairo_move_to(cr_, x, cy - 3);
-      cairo_line_to(cr_, x, cy + 3);
-    }
-    for (int i = 0; i <= kDivisionsY * 5; ++i) {
-      const double y = top_ + h * i / (kDivisionsY * 5);
-      cairo_move_to(cr_, cx - 3, y);
-      cairo_line_to(cr_, cx + 3, y);
+    if (t0_ <= 0 && 0 <= t1_) {
+      const double x0 = std::round(X(0)) + 0.5;
+      cairo_move_to(cr_, x0, top_);
+      cairo_line_to(cr_, x0, bottom_);
     }
     cairo_stroke(cr_);
-    cairo_rectangle(cr_, left_ + 0.5, top_ + 0.5, w - 1, h - 1);
+    cairo_rectangle(cr_, left_ + 0.5, top_ + 0.5, right_ - left_ - 1, bottom_ - top_ - 1);
     cairo_stroke(cr_);
   }
 
+  double Width(const std::string& text) const {
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr_, text.c_str(), &extents);
+    return extents.x_advance;
+  }
+
   void Axes() {
-    const double w = right_ - left_;
-    const double h = bottom_ - top_;
-    // Time axis.
-    const TimeUnit unit = TimeUnitFor(t1_ - t0_);
+    // Time axis: labels on the ticks, and its title; "0 at the trigger" only
+    // when a trigger set the time origin, and only when it fits.
     SetColour(cr_, kText);
-    for (int i = 0; i <= kDivisionsX; ++i) {
-      const double t = t0_ + (t1_ - t0_) * i / kDivisionsX;
-      Text(cr_, left_ + w * i / kDivisionsX, bottom_ + font_ * 1.4, Number(t * unit.scale), Align::kCentre);
+    for (double t : Ticks(t0_ * unit_.scale, t1_ * unit_.scale, time_step_)) {
+      Text(cr_, X(t / unit_.scale), bottom_ + font_ * 1.3, Number(t), Align::kCentre);
     }
-    Text(cr_, (left_ + right_) / 2, bottom_ + font_ * 3.0,
-         std::string("time (") + unit.name + "), " + Number((t1_ - t0_) * unit.scale / kDivisionsX) + " " + unit.name +
-             "/div, 0 at the trigger",
-         Align::kCentre);
+    std::string title = std::string("time (") + unit_.name + ")";
+    const std::string origin = record_.trigger.channel != 0 ? ", 0 at the trigger" : "";
+    if (Width(title + origin) < right_ - left_) title += origin;
+    Text(cr_, (left_ + right_) / 2, bottom_ + font_ * 2.7, title, Align::kCentre);
     // One volts axis per channel: the first on the left, the second on the right.
     for (std::size_t c = 0; c < record_.channels.size() && c < 2; ++c) {
       const Channel& ch = record_.channels[c];
       SetColour(cr_, ChannelColour(ch.number));
       const bool left = c == 0;
-      for (int i = 0; i <= kDivisionsY; ++i) {
-        const double volts = ch.range * (kDivisionsY / 2 - i) / (kDivisionsY / 2.0);
-        const double y = top_ + h * i / kDivisionsY;
-        Text(cr_, left ? left_ - font_ * 0.5 : right_ + font_ * 0.5, y, Number(volts),
+      for (double v : Ticks(-ch.range, ch.range, VoltsStep(ch))) {
+        Text(cr_, left ? left_ - font_ * 0.4 : right_ + font_ * 0.4, Y(v, ch.range), Number(v),
              left ? Align::kRight : Align::kLeft, true);
       }
       cairo_save(cr_);
-      const double x = left ? font_ * 1.2 : size_.width - font_ * 0.6;
+      const double x = left ? font_ * 1.1 : size_.width - font_ * 0.5;
       cairo_translate(cr_, x, (top_ + bottom_) / 2);
       cairo_rotate(cr_, -M_PI / 2);
-      Text(cr_, 0, 0, "CH" + std::to_string(ch.number) + " (V), " + Number(ch.range / (kDivisionsY / 2.0)) + " V/div",
-           Align::kCentre);
+      Text(cr_, 0, 0, "CH" + std::to_string(ch.number) + " (V)", Align::kCentre);
       cairo_restore(cr_);
     }
   }
@@ -288,6 +304,8 @@ class Painter {
 
   void TriggerMarks() {
     const double s = font_ * 0.6;
+    // Without a trigger there is no trigger position or level to mark.
+    if (record_.trigger.channel == 0) return;
     // Trigger position: a dashed line at time 0 with a marker on the top edge.
     if (t0_ <= 0 && 0 <= t1_) {
       const double x = X(0);
@@ -305,7 +323,7 @@ class Painter {
       cairo_line_to(cr_, x, top_);
       cairo_close_path(cr_);
       cairo_fill(cr_);
-      Text(cr_, x, top_ - s * 2.0, "T", Align::kCentre);
+      Text(cr_, x, top_ - s * 2.0, record_.trigger.forced ? "T forced" : "T", Align::kCentre);
     }
     // Trigger level: a dashed line across the screen in the trigger channel's
     // colour and an arrow on that channel's axis.
@@ -338,21 +356,39 @@ class Painter {
     }
   }
 
-  void Heading() {
-    SetColour(cr_, kText);
-    std::string title = "RU3  " + Rate(record_.sample_rate) + "  " + std::to_string(record_.length()) +
+  std::string Title() const {
+    std::string title = "RU3  " + Engineering(record_.sample_rate, "Hz") + "  " + std::to_string(record_.length()) +
                         " samples  trigger " + record_.trigger.source;
+    if (record_.trigger.forced) title += " forced";
     if (record_.averaged > 1) title += "  mean of " + std::to_string(record_.averaged);
-    Text(cr_, left_, font_ * 1.6, title, Align::kLeft);
-    double x = right_;
+    return title;
+  }
+  static std::string Legend(const Channel& ch) {
+    return "CH" + std::to_string(ch.number) + " \xC2\xB1" + Number(ch.range) + " V" +
+           (ch.clipped > 0 ? " clipped" : "");
+  }
+  double TitleWidth() const { return Width(Title()); }
+  double LegendWidth() const {
+    double width = 0;
+    for (const Channel& ch : record_.channels) width += Width(Legend(ch)) + font_ * 2.2;
+    return width;
+  }
+
+  // The title on the left; the legend on the right of it, or under it when
+  // the picture is narrow. A forced trigger and clipping show in the
+  // warning colour.
+  void Heading() {
+    SetColour(cr_, record_.trigger.forced ? kTrigger : kText);
+    Text(cr_, left_, font_ * 1.5, Title(), Align::kLeft);
+    const double y = legend_below_ ? font_ * 2.9 : font_ * 1.5;
+    double x = legend_below_ ? left_ + LegendWidth() : right_;
     for (auto it = record_.channels.rbegin(); it != record_.channels.rend(); ++it) {
-      const std::string label = "CH" + std::to_string(it->number) + " \xC2\xB1" + Number(it->range) + " V";
-      cairo_text_extents_t extents;
-      cairo_text_extents(cr_, label.c_str(), &extents);
+      const std::string label = Legend(*it);
+      SetColour(cr_, it->clipped > 0 ? kClipped : ChannelColour(it->number));
+      Text(cr_, x, y, label, Align::kRight);
+      x -= Width(label) + font_ * 1.6;
       SetColour(cr_, ChannelColour(it->number));
-      Text(cr_, x, font_ * 1.6, label, Align::kRight);
-      x -= extents.x_advance + font_ * 1.6;
-      cairo_rectangle(cr_, x + font_ * 0.3, font_ * 0.75, font_ * 0.9, font_ * 0.9);
+      cairo_rectangle(cr_, x + font_ * 0.3, y - font_ * 0.85, font_ * 0.9, font_ * 0.9);
       cairo_fill(cr_);
       x -= font_ * 0.6;
     }
@@ -364,6 +400,9 @@ class Painter {
   double font_;
   double left_, right_, top_, bottom_;
   double t0_, t1_;
+  TimeUnit unit_{1.0, "s"};
+  double time_step_ = 1;
+  bool legend_below_ = false;
 };
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The oscilloscope picture of a record, drawn with cairo into a PNG or SVG
-// file: graticule of 10 x 8 divisions, one trace per channel in its own
+// file: a grid on 1-2-5 ticks, one trace per channel in its own
 // colour, each channel's volts on its own axis (its range spans the screen),
 // time axis with units, the trigger position and level marked.
 #pragma once

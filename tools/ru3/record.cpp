@@ -57,6 +57,17 @@ ChannelSummary Summarise(const std::vector<double>& volts, double sample_rate) {
   return s;
 }
 
+std::size_t LeadingGap(const Record& record) {
+  std::size_t gap = 0;
+  while (gap < record.length()) {
+    bool missing = true;
+    for (const Channel& ch : record.channels) missing = missing && std::isnan(ch.volts[gap]);
+    if (!missing) break;
+    ++gap;
+  }
+  return gap;
+}
+
 Record Average(const std::vector<Record>& records) {
   Record mean = records.front();
   for (std::size_t c = 0; c < mean.channels.size(); ++c) {
@@ -74,6 +85,12 @@ Record Average(const std::vector<Record>& records) {
     }
   }
   mean.averaged = static_cast<int>(records.size());
+  for (std::size_t c = 0; c < mean.channels.size(); ++c) {
+    mean.channels[c].clipped = 0;
+    for (const Record& r : records)
+      mean.channels[c].clipped = std::max(mean.channels[c].clipped, r.channels[c].clipped);
+  }
+  for (const Record& r : records) mean.trigger.forced = mean.trigger.forced || r.trigger.forced;
   return mean;
 }
 

@@ -12,6 +12,7 @@ struct Channel {
   int number = 1;             // 1 or 2
   double range = 0;           // full scale in volts
   std::vector<double> volts;  // NaN where the record received no sample
+  std::size_t clipped = 0;    // samples at the ends of the range: the input went beyond it
 };
 
 struct Trigger {
@@ -20,6 +21,8 @@ struct Trigger {
   double level = 0;    // volts, on the trigger channel's scale
   double hysteresis = 0;
   int kind = 0;
+  bool forced = false;   // no trigger came: forced after the time-out
+  long timeout_ms = -1;  // the time-out it was forced after
 };
 
 struct Record {
@@ -27,7 +30,8 @@ struct Record {
   long pre_samples = 0;    // samples before the trigger: sample i is at (i - pre) / rate
   std::vector<Channel> channels;
   Trigger trigger;
-  int averaged = 1;  // number of measurements averaged into this record
+  int averaged = 1;       // number of measurements averaged into this record
+  double asked_rate = 0;  // Hz, the rate asked for when given (the instrument makes the nearest)
 
   std::size_t length() const { return channels.empty() ? 0 : channels.front().volts.size(); }
   double TimeOf(std::size_t i) const {
@@ -44,6 +48,10 @@ struct ChannelSummary {
 };
 
 ChannelSummary Summarise(const std::vector<double>& volts, double sample_rate);
+
+// Positions without a sample at the start of the record: the trigger came
+// before the instrument had sampled the pre-trigger share.
+std::size_t LeadingGap(const Record& record);
 
 // Sample-by-sample mean of records of the same shape; a position is the mean
 // of the records that have a sample there.

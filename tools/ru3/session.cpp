@@ -116,6 +116,29 @@ unsigned SystemPortBase(int n) {
   return base;
 }
 
+// InitInstrument with standard error caught in `notices`: the simulator
+// reports a malformed RU3_SIMULATOR there, before the opening fails.
+std::uint16_t InitCatchingNotices(std::string& notices) {
+  std::fflush(stderr);
+  std::FILE* caught = std::tmpfile();
+  const int saved = caught != nullptr ? ::dup(STDERR_FILENO) : -1;
+  if (saved < 0 || ::dup2(::fileno(caught), STDERR_FILENO) < 0) {
+    if (saved >= 0) ::close(saved);
+    if (caught != nullptr) std::fclose(caught);
+    return InitInstrument(0);
+  }
+  const std::uint16_t status = InitInstrument(0);
+  std::fflush(stderr);
+  ::dup2(saved, STDERR_FILENO);
+  ::close(saved);
+  std::rewind(caught);
+  char buffer[4096];
+  std::size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, caught)) > 0) notices.append(buffer, n);
+  std::fclose(caught);
+  return status;
+}
+
 }  // namespace
 
 void ApplySimulate(const GlobalOptions& options) {
@@ -213,8 +236,15 @@ Session::Session(const GlobalOptions& options, bool locate) {
       }
     }
   }
-  const std::uint16_t status = InitInstrument(0);
+  std::string notices;
+  const std::uint16_t status = location_.simulated ? InitCatchingNotices(notices) : InitInstrument(0);
   environment.reset();
+  if (status != RU3_OK && notices.find("RU3_SIMULATOR") != std::string::npos) {
+    // A malformed configuration is a usage error, said once.
+    (void)ExitInstrument();
+    throw Failure(notices.substr(0, notices.find('\n')), kExitUsage);
+  }
+  std::fputs(notices.c_str(), stderr);
   if (status != RU3_OK) {
     (void)ExitInstrument();
     std::string reason;

@@ -9,32 +9,23 @@
 #include <cstdio>
 #include <thread>
 
+#include "capture.h"
+#include "failure.h"
+#include "format.h"
 #include "progress.h"
 #include "ru3/ru3.h"
 #include "session.h"
+#include "summary.h"
 
 namespace ru3cli {
 
 namespace {
 
+constexpr int kExitInterrupted = 130;
 constexpr const char* kReset = "\x1b[0m";
 constexpr const char* kChannelColours[2] = {"\x1b[33m", "\x1b[36m"};  // yellow, cyan
+constexpr const char* kWarning = "\x1b[31m";                          // red
 constexpr char kChannelMarks[2] = {'*', 'o'};
-
-std::string Engineering(double value, const char* unit) {
-  char buffer[48];
-  const double a = std::fabs(value);
-  if (a != 0 && a < 1e-3) {
-    std::snprintf(buffer, sizeof buffer, "%.4g u%s", value * 1e6, unit);
-  } else if (a != 0 && a < 1) {
-    std::snprintf(buffer, sizeof buffer, "%.4g m%s", value * 1e3, unit);
-  } else if (a >= 1e3) {
-    std::snprintf(buffer, sizeof buffer, "%.4g k%s", value / 1e3, unit);
-  } else {
-    std::snprintf(buffer, sizeof buffer, "%.4g %s", value, unit);
-  }
-  return buffer;
-}
 
 // Restores the cursor and attributes however the watch ends.
 class TerminalGuard {
@@ -62,54 +53,68 @@ class MeasuringGuard {
   MeasuringGuard& operator=(const MeasuringGuard&) = delete;
 };
 
-}  // namespace
+std::string Fit(std::string text, int cols) {
+  if (static_cast<int>(text.size()) > cols) text.resize(static_cast<std::size_t>(cols));
+  return text;
+}
 
-std::string SummaryLine(const Channel& channel, double sample_rate) {
+// A channel's numbers in the few characters a terminal line has.
+std::string CompactSummary(const Channel& channel, double sample_rate) {
   const ChannelSummary s = Summarise(channel.volts, sample_rate);
-  char buffer[256];
-  std::snprintf(buffer, sizeof buffer,
-                "CH%d (range %g V): min %.4g V, max %.4g V, mean %.4g V, rms %.4g V, p-p %.4g V, ", channel.number,
-                channel.range, s.min, s.max, s.mean, s.rms, s.peak_to_peak);
-  std::string line =
-      buffer + (s.frequency ? "frequency " + Engineering(*s.frequency, "Hz") : std::string("frequency unknown"));
-  if (s.missing > 0) line += " (" + std::to_string(s.missing) + " positions without a sample)";
+  std::string line = "CH" + std::to_string(channel.number) + " " + Quantity(channel.range, "V") + ": min " +
+                     Decimal(s.min, 4) + " max " + Decimal(s.max, 4) + " mean " + Decimal(s.mean, 4) + " rms " +
+                     Decimal(s.rms, 4) + " p-p " + Decimal(s.peak_to_peak, 4) + " V";
+  line += s.frequency ? "  " + Engineering(*s.frequency, "Hz") : std::string("  f ?");
+  if (channel.clipped > 0) line += "  CLIPPED";
   return line;
 }
 
-std::string RenderFrame(const Record& record, int cols, int rows, bool colour, long frame) {
+// The terminal's size in characters, nullopt when it has none.
+bool TerminalSize(int& cols, int& rows) {
+  winsize size{};
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) return false;
+  cols = size.ws_col;
+  rows = size.ws_row;
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::string> RenderFrame(const Record& record, int cols, int rows, bool colour, long frame) {
   cols = std::max(cols, 20);
-  rows = std::max(rows, 8);
+  const int text_lines = 2 + static_cast<int>(record.channels.size());
+  const int screen_rows = std::max(rows - text_lines, 3);
   // The screen: one cell per column and row; later channels draw over earlier ones.
-  std::vector<std::string> screen(static_cast<std::size_t>(rows), std::string(static_cast<std::size_t>(cols), ' '));
-  std::vector<std::vector<int>> owner(static_cast<std::size_t>(rows),
-                                      std::vector<int>(static_cast<std::size_t>(cols), -1));
-  for (int r = 0; r < rows; ++r) {
-    for (int c = 0; c < cols; ++c) {
-      const bool grid_col = c % std::max(cols / 10, 1) == 0;
-      const bool grid_row = r % std::max(rows / 8, 1) == 0;
+  const auto R = static_cast<std::size_t>(screen_rows);
+  const auto C = static_cast<std::size_t>(cols);
+  std::vector<std::string> screen(R, std::string(C, ' '));
+  std::vector<std::vector<int>> owner(R, std::vector<int>(C, -1));
+  for (std::size_t r = 0; r < R; ++r) {
+    for (std::size_t c = 0; c < C; ++c) {
+      const bool grid_col = c % std::max<std::size_t>(C / 10, 1) == 0;
+      const bool grid_row = r % std::max<std::size_t>(R / 8, 1) == 0;
       char mark = ' ';
-      if (r == rows / 2) mark = '-';
-      if (c == cols / 2) mark = '|';
+      if (r == R / 2) mark = '-';
+      if (c == C / 2) mark = '|';
       if (grid_col && grid_row && mark == ' ') mark = '.';
-      screen[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] = mark;
+      screen[r][c] = mark;
     }
   }
   auto row_of = [&](double volts, double range) {
-    const double y = (1.0 - volts / range) / 2.0 * (rows - 1);
-    return std::clamp(static_cast<int>(std::lround(y)), 0, rows - 1);
+    const double y = (1.0 - volts / range) / 2.0 * (screen_rows - 1);
+    return static_cast<std::size_t>(std::clamp(static_cast<int>(std::lround(y)), 0, screen_rows - 1));
   };
-  for (std::size_t k = 0; k < record.channels.size(); ++k) {
-    const Channel& ch = record.channels[k];
+  for (const Channel& ch : record.channels) {
     const std::size_t n = ch.volts.size();
     if (n == 0 || ch.range <= 0) continue;
     const int index = ch.number == 2 ? 1 : 0;
-    int previous = -1;
-    for (int c = 0; c < cols; ++c) {
-      const std::size_t a = n * static_cast<std::size_t>(c) / static_cast<std::size_t>(cols);
-      const std::size_t b = std::max(a + 1, n * static_cast<std::size_t>(c + 1) / static_cast<std::size_t>(cols));
+    long previous = -1;  // row where the previous column ended, -1: none
+    for (std::size_t c = 0; c < C; ++c) {
+      const std::size_t a = n * c / C;
+      const std::size_t b = std::min(n, std::max(a + 1, n * (c + 1) / C));
       double lo = 0, hi = 0;
       bool any = false;
-      for (std::size_t i = a; i < std::min(b, n); ++i) {
+      for (std::size_t i = a; i < b; ++i) {
         const double v = ch.volts[i];
         if (std::isnan(v)) continue;
         lo = any ? std::min(lo, v) : v;
@@ -121,74 +126,74 @@ std::string RenderFrame(const Record& record, int cols, int rows, bool colour, l
         previous = -1;
         continue;
       }
-      int top = row_of(hi, ch.range);
-      int bottom = row_of(lo, ch.range);
+      std::size_t top = row_of(hi, ch.range);
+      std::size_t bottom = row_of(lo, ch.range);
       // Join to the previous column so that steep edges stay visible.
       if (previous >= 0) {
-        top = std::min(top, previous);
-        bottom = std::max(bottom, previous);
+        top = std::min(top, static_cast<std::size_t>(previous));
+        bottom = std::max(bottom, static_cast<std::size_t>(previous));
       }
-      for (int r = top; r <= bottom; ++r) {
-        screen[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] = kChannelMarks[index];
-        owner[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] = index;
+      for (std::size_t r = top; r <= bottom; ++r) {
+        screen[r][c] = kChannelMarks[index];
+        owner[r][c] = index;
       }
-      const double last = ch.volts[std::min(b, n) - 1];
-      previous = std::isnan(last) ? -1 : row_of(last, ch.range);
+      const double last = ch.volts[b - 1];
+      previous = std::isnan(last) ? -1 : static_cast<long>(row_of(last, ch.range));
     }
   }
-  std::string out;
-  char heading[256];
-  std::snprintf(heading, sizeof heading, "RU3 watch  %g Hz  %zu samples  trigger %s", record.sample_rate,
-                record.length(), record.trigger.source.c_str());
-  out += heading;
-  if (record.trigger.channel != 0) out += " at " + Engineering(record.trigger.level, "V");
-  out += "  frame " + std::to_string(frame) + "  (Ctrl-C stops)\n";
-  for (int r = 0; r < rows; ++r) {
+
+  std::vector<std::string> lines;
+  std::string heading = "RU3 watch  frame " + std::to_string(frame) + "  " + Engineering(record.sample_rate, "Hz") +
+                        "  " + std::to_string(record.length()) + " samples  trigger " + record.trigger.source;
+  if (record.trigger.channel != 0) heading += " at " + Engineering(record.trigger.level, "V");
+  heading += "  Ctrl-C stops";
+  lines.push_back(Fit(heading, cols));
+  for (std::size_t r = 0; r < R; ++r) {
+    std::string line;
     int current = -1;
-    for (int c = 0; c < cols; ++c) {
-      const int who = owner[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
+    for (std::size_t c = 0; c < C; ++c) {
+      const int who = owner[r][c];
       if (colour && who != current) {
-        out += who < 0 ? kReset : kChannelColours[who];
+        line += who < 0 ? kReset : kChannelColours[who];
         current = who;
       }
-      out += screen[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
+      line += screen[r][c];
     }
-    if (colour && current >= 0) out += kReset;
-    out += '\n';
+    if (colour && current >= 0) line += kReset;
+    lines.push_back(line);
   }
   const double span = record.sample_rate > 0 ? static_cast<double>(record.length()) / record.sample_rate : 0;
-  out += "time: " + Engineering(span / 10, "s") + "/div, trigger at " +
-         Engineering(record.sample_rate > 0 ? static_cast<double>(record.pre_samples) / record.sample_rate : 0, "s") +
-         " from the left\n";
+  std::string axis = "time " + Engineering(span / 10, "s") + "/div";
+  if (record.trigger.channel != 0) {
+    axis +=
+        ", trigger " +
+        Engineering(record.sample_rate > 0 ? static_cast<double>(record.pre_samples) / record.sample_rate : 0, "s") +
+        " from the left";
+  }
+  lines.push_back(Fit(axis, cols));
   for (const Channel& ch : record.channels) {
     const int index = ch.number == 2 ? 1 : 0;
-    if (colour) out += kChannelColours[index];
-    out += std::string(1, kChannelMarks[index]) + " " + SummaryLine(ch, record.sample_rate);
-    if (colour) out += kReset;
-    out += '\n';
+    const std::string text =
+        Fit(std::string(1, kChannelMarks[index]) + " " + CompactSummary(ch, record.sample_rate), cols);
+    lines.push_back(colour ? (ch.clipped > 0 ? kWarning : kChannelColours[index]) + text + kReset : text);
   }
-  return out;
+  // Smaller than the picture: keep the heading and as much as fits.
+  if (static_cast<int>(lines.size()) > rows) lines.resize(static_cast<std::size_t>(std::max(rows, 1)));
+  return lines;
 }
 
 void Watch(const Acquisition& acquisition, const WatchOptions& options) {
   InstallInterruptHandler();
   const bool terminal = ::isatty(STDOUT_FILENO) != 0;
-  int cols = 78, rows = 16;
-  winsize size{};
-  if (terminal && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-    cols = size.ws_col - 1;
-    rows = std::max(8, static_cast<int>(size.ws_row) - 4 - static_cast<int>(acquisition.channels.size()));
-  }
-  if (acquisition.AutoRanging()) {
-    // Settle the ranges first, then keep them: the library's auto-ranging
-    // would change a range between a record and its read-out, and the record
-    // would be converted with the wrong range.
+  {
+    // Settle the ranges first, then keep them: a range changing between a
+    // record and its read-out would convert the record with the wrong range.
     Progress progress(::isatty(STDERR_FILENO) != 0);
-    (void)MeasureSettled(acquisition, progress);
+    SettleRanges(acquisition, progress);
   }
   TerminalGuard terminal_guard(terminal);
   MeasuringGuard measuring;
-  std::array<double, 2> ranges{0, 0};
+  int cols = 80, rows = 24;
   for (long frame = 1; options.frames == 0 || frame <= options.frames; ++frame) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.interval_ms);
     while (std::chrono::steady_clock::now() < until && !Interrupted().load()) {
@@ -196,24 +201,29 @@ void Watch(const Acquisition& acquisition, const WatchOptions& options) {
     }
     if (Interrupted().load()) break;
     const Record record = CurrentRecord(acquisition);
-    // Auto-ranging moves the ranges: keep the trigger level where it was asked.
-    const std::array<double, 2> now{record.channels[0].range,
-                                    record.channels.size() > 1 ? record.channels[1].range : 0.0};
-    if (now != ranges) {
-      ApplyTriggerLevel(acquisition);
-      ranges = now;
-    }
-    const std::string text = RenderFrame(record, cols, rows, terminal, frame);
+    std::string out;
     if (terminal) {
-      std::fputs("\x1b[H", stdout);
-      std::fputs(text.c_str(), stdout);
-      std::fputs("\x1b[J", stdout);
+      // Follow the terminal's size; a new size starts from a clear screen.
+      int now_cols = cols, now_rows = rows;
+      if (TerminalSize(now_cols, now_rows) && (now_cols != cols || now_rows != rows || frame == 1)) {
+        out += "\x1b[2J";
+        cols = now_cols;
+        rows = now_rows;
+      }
+      // Every line is placed and cleared on its own: nothing wraps, and no
+      // line feed ever scrolls the terminal.
+      const std::vector<std::string> lines = RenderFrame(record, cols, rows, true, frame);
+      for (std::size_t i = 0; i < lines.size(); ++i) {
+        out += "\x1b[" + std::to_string(i + 1) + ";1H\x1b[2K" + lines[i];
+      }
     } else {
-      std::fputs(text.c_str(), stdout);
-      std::fputs("\n", stdout);
+      for (const std::string& line : RenderFrame(record, 78, 24, false, frame)) out += line + "\n";
+      out += "\n";
     }
+    std::fputs(out.c_str(), stdout);
     std::fflush(stdout);
   }
+  if (Interrupted().load()) throw Failure("interrupted", kExitInterrupted);
 }
 
 }  // namespace ru3cli

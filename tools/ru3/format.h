@@ -1,0 +1,20 @@
+// Numbers as the tool prints them to people: in the fewest digits that say
+// them (no 33333.333333333336, no 1000000.000000), plainly or with an SI
+// prefix. Files that other programs read use ExactNumber (csv.h) instead.
+#pragma once
+
+#include <string>
+
+namespace ru3cli {
+
+// Up to `digits` significant digits, trailing zeros dropped, plain decimals
+// from 1e-4 to below 1e9: 100000, 33333.33, 0.0625, -1.00098.
+std::string Decimal(double value, int digits = 7);
+
+// With a unit: "2.5 V", "100000 Hz".
+std::string Quantity(double value, const char* unit, int digits = 7);
+
+// With an SI prefix and four significant digits: "1 kHz", "250 mV", "10 us".
+std::string Engineering(double value, const char* unit);
+
+}  // namespace ru3cli

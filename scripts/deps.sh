@@ -17,15 +17,28 @@ main_packages=(
   pkg-config
 )
 # The Windows build needs the MinGW-w64 cross compiler and, to run its host
-# test, Wine (32-bit packages of the i386 architecture).
+# test, Wine (32-bit packages of the i386 architecture). The packaging tests
+# need Doxygen, the Debian package tools, man, and Debian's Python with numpy,
+# matplotlib, pytest and what pip builds a package with.
 test_packages=(
   binutils-mingw-w64-i686
   clang
+  doxygen
+  dpkg-dev
+  file
   g++-mingw-w64-i686
   libbenchmark-dev
   libclang-rt-dev
   libgmock-dev
   libgtest-dev
+  man-db
+  python3-matplotlib
+  python3-numpy
+  python3-pip
+  python3-pytest
+  python3-setuptools
+  python3-venv
+  python3-wheel
   wine
   wine32:i386
 )

@@ -161,7 +161,8 @@ TEST_F(Acquisition, TriggerTimeOutForcesOnEveryStepOnceDueAcrossTheWrap) {
   }
 }
 
-TEST_F(Acquisition, CompletionReadsFiresEventsAndLeavesTheTimerOn) {
+TEST_F(Acquisition, CompletionReadsFiresEventsAndLeavesTheTimerOnWhileMeasuring) {
+  instrument->bEnableMeasurements = true;  // the flag alone: the test polls by hand
   std::vector<std::string> events;
   instrument->OnTriggered = [&](VOz3*) { events.emplace_back("triggered"); };
   instrument->OnMeasurementReady = [&](VOz3* sender) {
@@ -330,7 +331,7 @@ TEST_F(Acquisition, BlockingMeasureWaitsForTheForcedTrigger) {
   EXPECT_TRUE(instrument->bInstrumentOpen);
   EXPECT_GE(fake->ElapsedMs(), 1000U);
   EXPECT_LT(fake->ElapsedMs(), 1300U);
-  EXPECT_TRUE(instrument->TimerEnabled());
+  EXPECT_FALSE(instrument->TimerEnabled());  // measuring is off: the timer stays off
   fake->on_write = nullptr;
 }
 

@@ -316,7 +316,7 @@ TEST_F(ApiSettings, TriggerTimeOutInMilliseconds) {
   }
 }
 
-TEST_F(ApiSettings, SensitivityTakesTheNearestRangeAndRefreshesTheFactor) {
+TEST_F(ApiSettings, SensitivityTakesTheNearestRangeAndRefreshesTheFactorOfTheRecord) {
   struct Case {
     double wanted;
     double actual;
@@ -325,7 +325,8 @@ TEST_F(ApiSettings, SensitivityTakesTheNearestRangeAndRefreshesTheFactor) {
     double range = c.wanted;
     EXPECT_EQ(SetSensitivity(2, &range), RU3_OK) << c.wanted;
     EXPECT_DOUBLE_EQ(range, c.actual) << c.wanted;
-    EXPECT_DOUBLE_EQ(api::State().VoltPerCode[2], c.actual / 32768.0) << c.wanted;
+    // The factor stays that of the record in the buffer, measured on 80 V.
+    EXPECT_DOUBLE_EQ(api::State().VoltPerCode[2], 80.0 / 32768.0) << c.wanted;
   }
   api::State().VoltPerCode[1] = 0.0;
   double range = 0.0;

@@ -242,6 +242,55 @@ TEST_F(MeasureApi, TimerDrivenMeasuringRunsWhileTheHostWorks) {
   Locked([](VOz3& o) { o.OnMeasurementReady = nullptr; });
 }
 
+TEST_F(MeasureApi, ARangeSetWhileARecordIsUnderWayReachesTheInstrument) {
+  sim().SetInput(1, SignalSource{Shape::kSine, 0.3, 1000.0, 0.0, 0.0});
+  SetRange(1, 2.0);
+  auto peak = [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); };
+  std::vector<double> ch1(kRecord), ch2(kRecord);
+
+  // Block style: the record measured on 2 V keeps the 2 V factor although
+  // 0.4 V was chosen since; the next one is measured on 0.4 V.
+  ASSERT_EQ(ADC_Start(), RU3_OK);
+  ASSERT_TRUE(WaitReady());
+  ASSERT_EQ(ADC_GetDataVolt(ch1.data(), ch2.data()), RU3_OK);
+  SetRange(1, 0.4);
+  ASSERT_EQ(ADC_GetDataVolt(ch1.data(), ch2.data()), RU3_OK);
+  EXPECT_NEAR(peak(ch1), 0.3, 2 * 2.0 / 2048);
+  ASSERT_EQ(ADC_Start(), RU3_OK);
+  ASSERT_TRUE(WaitReady());
+  ASSERT_EQ(ADC_GetDataVolt(ch1.data(), ch2.data()), RU3_OK);
+  EXPECT_NEAR(peak(ch1), 0.3, 2 * 0.4 / 2048);
+  EXPECT_EQ(sim().InputStage(1).range, 3);
+
+  // Timer driven: the range changes while the poll has a record armed.
+  SetRange(1, 2.0);
+  sim().SetWallClockCoupling(true);
+  ASSERT_EQ(DoMeasure(-1), RU3_OK);
+  for (bool changed = false; !changed;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::lock_guard lock(platform::LibraryMutex());
+    if (Object().bArmed && sim().InputStage(1).range == 5) {
+      SetRange(1, 0.4);
+      changed = true;
+    }
+  }
+  // Every record read is right in volts, and the 0.4 V range arrives.
+  int range = 0;
+  for (int reads = 0; reads < 2000 && range != 3; ++reads) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::lock_guard lock(platform::LibraryMutex());
+    ASSERT_EQ(GetMeasurement(ch1.data(), ch2.data()), RU3_OK);
+    ASSERT_NEAR(peak(ch1), 0.3, 2 * 2.0 / 2048);
+    range = sim().InputStage(1).range;
+  }
+  EXPECT_EQ(range, 3);
+  ASSERT_EQ(DoMeasure(0), RU3_OK);
+  std::lock_guard lock(platform::LibraryMutex());
+  ASSERT_EQ(StartMeasurement(), RU3_OK);
+  ASSERT_EQ(GetMeasurement(ch1.data(), ch2.data()), RU3_OK);
+  EXPECT_NEAR(peak(ch1), 0.3, 2 * 0.4 / 2048);
+}
+
 TEST_F(MeasureApi, AveragingOverFourHalvesTheNoise) {
   sim().SetWallClockCoupling(true);
   sim().SetInput(1, SignalSource{Shape::kDc, 0.0, 0.0, 0.0, 0.005});
@@ -321,6 +370,30 @@ TEST_F(MeasureApi, AutoRangingStepsOneRangePerMeasurement) {
   EXPECT_GT(*std::max_element(ch1.begin(), ch1.end()), 75.0);
 }
 
+TEST_F(MeasureApi, ARangeStepIsAppliedOncePerReadOut) {
+  ASSERT_EQ(SetTriggerSource(9), RU3_OK);
+  ASSERT_EQ(SetAutoRanging(1, 1), RU3_OK);
+  sim().SetInput(1, SignalSource{Shape::kSine, 30.0, 1000.0, 0.0, 0.0});
+  SetRange(1, 0.1);
+  ASSERT_EQ(StartMeasurement(), RU3_OK);  // over range: one step up is due
+  auto range = [] {
+    double volts = 0.0;
+    EXPECT_EQ(GetSensitivity(1, &volts), RU3_OK);
+    return volts;
+  };
+  for (int start = 0; start < 3; ++start) {
+    ASSERT_EQ(ADC_Start(), RU3_OK);
+    EXPECT_EQ(range(), 0.2) << "start " << start + 1;
+  }
+  // The next read-out judges afresh.
+  ASSERT_TRUE(WaitReady());
+  std::vector<std::uint16_t> ch1(kRecord), ch2(kRecord);
+  ASSERT_EQ(ADC_GetData(ch1.data(), ch2.data()), RU3_OK);
+  ASSERT_EQ(ADC_Start(), RU3_OK);
+  EXPECT_EQ(range(), 0.4);
+  EXPECT_EQ(sim().InputStage(1).range, 3);
+}
+
 TEST_F(MeasureApi, CodesConvertToVoltsExactly) {
   struct Case {
     std::uint16_t code;
@@ -333,6 +406,8 @@ TEST_F(MeasureApi, CodesConvertToVoltsExactly) {
     SetRange(2, range);
     Locked([&](VOz3& o) {
       for (int i = 0; i < 4; ++i) o.pDataCh1[i] = o.pDataCh2[i] = cases[i].code;
+      o.awRecordRange[1] = o.awRange[1];  // as if measured on that range
+      o.awRecordRange[2] = o.awRange[2];
     });
     std::vector<double> ch1(kRecord), ch2(kRecord);
     ASSERT_EQ(GetMeasurement(ch1.data(), ch2.data()), RU3_OK);
@@ -443,6 +518,40 @@ TEST_F(MeasureApi, AbortInBlockModeStopsReportingARunningMeasurement) {
   ASSERT_TRUE(WaitReady());
   ASSERT_EQ(ADC_GetData(after1.data(), after2.data()), RU3_OK);
   EXPECT_EQ(ADC_Running(), 0);
+}
+
+TEST_F(MeasureApi, MeasuringSwitchedOffStaysOffWhateverRanBefore) {
+  sim().SetWallClockCoupling(true);
+  ASSERT_EQ(SetTriggerSource(9), RU3_OK);  // free running: every record a new phase
+  std::vector<std::uint16_t> ch1(kRecord), ch2(kRecord), before(kRecord);
+  // Records keep coming until DoMeasure(0); afterwards neither the records
+  // nor the port traffic change any more.
+  auto expect_measuring = [&](bool on) {
+    std::uint64_t accesses = 0;
+    Locked([&](VOz3&) { accesses = sim().AccessCount(); });
+    ASSERT_EQ(GetMeasurementRaw(before.data(), ch2.data()), RU3_OK);
+    bool changed = false;
+    for (int i = 0; i < 50 && !changed; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      ASSERT_EQ(GetMeasurementRaw(ch1.data(), ch2.data()), RU3_OK);
+      changed = ch1 != before;
+    }
+    EXPECT_EQ(changed, on);
+    if (!on) Locked([&](VOz3&) { EXPECT_EQ(sim().AccessCount(), accesses); });
+  };
+  ASSERT_EQ(DoMeasure(-1), RU3_OK);
+  expect_measuring(true);
+  ASSERT_EQ(DoMeasure(0), RU3_OK);
+  expect_measuring(false);
+  // A blocking measure afterwards, then off once more.
+  ASSERT_EQ(StartMeasurement(), RU3_OK);
+  ASSERT_EQ(DoMeasure(0), RU3_OK);
+  expect_measuring(false);
+  // Device arrival starts the timer; DoMeasure(0) stops it.
+  ASSERT_TRUE(api::DeliverDeviceMessage(0x40D));
+  expect_measuring(true);
+  ASSERT_EQ(DoMeasure(0), RU3_OK);
+  expect_measuring(false);
 }
 
 TEST_F(MeasureApi, StreamTransferClearsTheBuffersAndMeasuresByTimer) {

@@ -38,13 +38,12 @@ double CodeToVolts(std::uint16_t code, double factor) {
 }
 
 // Reads the record from the instrument unless the latest one has already been
-// fetched. True when it fetched now.
-bool FetchOnce(VOz3& instrument) {
+// fetched.
+void FetchOnce(VOz3& instrument) {
   LibraryState& state = State();
-  if (state.DataFetched) return false;
+  if (state.DataFetched) return;
   instrument.FetchData();
   state.DataFetched = true;
-  return true;
 }
 
 void SetMeasuring(VOz3& instrument, std::int32_t mode) {
@@ -61,7 +60,12 @@ void CopyRaw(const VOz3& instrument, int ch, std::uint16_t* destination) {
               static_cast<std::size_t>(RecordLength(instrument)) * sizeof(std::uint16_t));
 }
 
-void ConvertTwo(const VOz3& instrument, double* ch1, double* ch2) {
+// The conversions take each channel's factor from the range its record was
+// measured on, refreshed first: a record never gets the factor of a range
+// chosen after it was taken.
+void ConvertTwo(VOz3& instrument, double* ch1, double* ch2) {
+  RefreshVoltPerCode(instrument, 1);
+  RefreshVoltPerCode(instrument, 2);
   const std::int32_t length = RecordLength(instrument);
   const std::uint16_t* data1 = instrument.pDataCh1;
   const std::uint16_t* data2 = instrument.pDataCh2;
@@ -73,7 +77,8 @@ void ConvertTwo(const VOz3& instrument, double* ch1, double* ch2) {
   }
 }
 
-void ConvertOne(const VOz3& instrument, int ch, double* destination) {
+void ConvertOne(VOz3& instrument, int ch, double* destination) {
+  RefreshVoltPerCode(instrument, ch);
   const std::int32_t length = RecordLength(instrument);
   const std::uint16_t* data = instrument.ChannelData(ch);
   const double factor = State().VoltPerCode[static_cast<std::size_t>(ch)];
@@ -189,7 +194,7 @@ RU3_API uint16_t RU3_CALL DoMeasure(int32_t mode) noexcept {
 RU3_API uint16_t RU3_CALL ADC_GetData(uint16_t* ch1, uint16_t* ch2) noexcept {
   return OnInstrument(rcNoInstrument, [&](VOz3* instrument) -> uint16_t {
     if (ch1 == nullptr || ch2 == nullptr) return rcBadValue;
-    (void)FetchOnce(*instrument);
+    FetchOnce(*instrument);
     // A read-out that lost the instrument closed the object: no record.
     if (!instrument->bInstrumentOpen) return rcNoInstrument;
     CopyRaw(*instrument, 1, ch1);
@@ -201,13 +206,9 @@ RU3_API uint16_t RU3_CALL ADC_GetData(uint16_t* ch1, uint16_t* ch2) noexcept {
 RU3_API uint16_t RU3_CALL ADC_GetDataVolt(double* ch1, double* ch2) noexcept {
   return OnInstrument(rcNoInstrument, [&](VOz3* instrument) -> uint16_t {
     if (ch1 == nullptr || ch2 == nullptr) return rcBadValue;
-    const bool fetched = FetchOnce(*instrument);
+    FetchOnce(*instrument);
     // A read-out that lost the instrument closed the object: no record.
     if (!instrument->bInstrumentOpen) return rcNoInstrument;
-    if (fetched) {
-      RefreshVoltPerCode(*instrument, 1);
-      RefreshVoltPerCode(*instrument, 2);
-    }
     ConvertTwo(*instrument, ch1, ch2);
     return rcOk;
   });
@@ -217,7 +218,7 @@ RU3_API uint16_t RU3_CALL ADC_GetDataCh(uint32_t ch, uint16_t* data) noexcept {
   return OnInstrument(rcNoInstrument, [&](VOz3* instrument) -> uint16_t {
     if (!ValidChannel(*instrument, ch)) return rcBadChannel;
     if (data == nullptr) return rcBadValue;
-    (void)FetchOnce(*instrument);
+    FetchOnce(*instrument);
     // A read-out that lost the instrument closed the object: no record.
     if (!instrument->bInstrumentOpen) return rcNoInstrument;
     CopyRaw(*instrument, static_cast<int>(ch & 0xFFFF), data);
@@ -230,10 +231,9 @@ RU3_API uint16_t RU3_CALL ADC_GetDataVoltCh(uint32_t ch, double* data) noexcept 
     if (!ValidChannel(*instrument, ch)) return rcBadChannel;
     if (data == nullptr) return rcBadValue;
     const int channel = static_cast<int>(ch & 0xFFFF);
-    const bool fetched = FetchOnce(*instrument);
+    FetchOnce(*instrument);
     // A read-out that lost the instrument closed the object: no record.
     if (!instrument->bInstrumentOpen) return rcNoInstrument;
-    if (fetched) RefreshVoltPerCode(*instrument, channel);
     ConvertOne(*instrument, channel, data);
     return rcOk;
   });
@@ -244,8 +244,6 @@ RU3_API uint16_t RU3_CALL ADC_GetDataVoltCh(uint32_t ch, double* data) noexcept 
 RU3_API uint16_t RU3_CALL GetMeasurement(double* ch1, double* ch2) noexcept {
   return OnInstrument(rcNoInstrument, [&](VOz3* instrument) -> uint16_t {
     if (ch1 == nullptr || ch2 == nullptr) return rcBadValue;
-    RefreshVoltPerCode(*instrument, 1);
-    RefreshVoltPerCode(*instrument, 2);
     ConvertTwo(*instrument, ch1, ch2);
     return rcOk;
   });

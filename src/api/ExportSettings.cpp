@@ -375,7 +375,7 @@ RU3_API uint16_t RU3_CALL SetSensitivity(uint32_t ch, double* range) noexcept {
     instrument->SetSensitivity(channel, *range == static_cast<double>(current) ? current : *range);
     const long double actual = instrument->Sensitivity(channel);
     *range = static_cast<double>(actual);
-    State().VoltPerCode[channel] = static_cast<double>(actual / 32768.0L);
+    RefreshVoltPerCode(*instrument, channel);
     return rcOk;
   });
 }

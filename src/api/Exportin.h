@@ -67,9 +67,10 @@ inline VOz3* Present() {
   return instrument != nullptr && instrument->bInstrumentOpen ? instrument : nullptr;
 }
 
-// Refreshes VoltPerCode of a channel from its current range.
+// Refreshes VoltPerCode of a channel from the range its buffer's record was
+// measured on (which a range set since does not change).
 inline void RefreshVoltPerCode(VOz3& instrument, int ch) {
-  State().VoltPerCode[static_cast<std::size_t>(ch)] = static_cast<double>(instrument.Sensitivity(ch) / 32768.0L);
+  State().VoltPerCode[static_cast<std::size_t>(ch)] = static_cast<double>(instrument.RecordSensitivity(ch) / 32768.0L);
 }
 
 // Runs an export's body under the library lock; any exception becomes

@@ -68,7 +68,9 @@ bool ReadOutWhole(VOz3& instrument, bool was_ready) {
 }  // namespace
 
 void VOz3::SetEnableMeasurements(bool on) {
-  if (on == bEnableMeasurements) return;
+  // Switching off always stops the timer, also one that device arrival
+  // started behind the flag's back.
+  if (on == bEnableMeasurements && on) return;
   bEnableMeasurements = on;
   if (on) {
     EnableTimer();  // also clears bArmed: the next tick arms afresh
@@ -98,6 +100,9 @@ void VOz3::ApplyRangeSteps() {
     nCalculations = 1;
     SettingsChanged();
   }
+  // A judgement belongs to the record it came from: it is applied once, and
+  // another step needs another read-out.
+  anRangeStep[1] = anRangeStep[2] = 0;
 }
 
 void VOz3::Poll() {
@@ -116,6 +121,7 @@ void VOz3::Poll() {
       tsEffectiveTrigSource = TTrigSource::tsNoTrig;
     }
     Arm();
+    bChangedSinceArm = false;
   }
 
   if (OnTriggered) OnTriggered(this);
@@ -135,7 +141,9 @@ void VOz3::Poll() {
     return;
   }
 
-  // Completion.
+  // Completion. A setting changed while the record was under way has not
+  // reached the front end yet: it stays due for the next arming.
+  const bool changed_while_armed = bChangedSinceArm;
   DisableTimer();
   if (!ReadOutWhole(*this, true)) return;
   if (amAcquisitionMode == TAcquisitionMode::amOneShot) {
@@ -152,9 +160,12 @@ void VOz3::Poll() {
   }
   bArmed = false;
   if (OnMeasurementReady) OnMeasurementReady(this);
-  bSettingsDirty = false;
+  bSettingsDirty = changed_while_armed;
   EnableTimer();
   bMeasurementDone = true;
+  // With measuring switched off (DoMeasure(0), or a blocking measure while
+  // it was never on) the timer stops again: no further arming follows.
+  if (!bEnableMeasurements) DisableTimer();
 }
 
 void VOz3::Arm() {

@@ -272,6 +272,9 @@ class VOz3 {
   [[nodiscard]] std::uint16_t AvailableResolution(int index) const;
   void SetResolutionBits(std::int32_t bits);
 
+  // Ranges of channels 1 and 2 the front end was last programmed with.
+  std::array<std::uint16_t, 3> awFrontEndRange{};  // [1..2]
+
   void ProgramFrontEnd();
   long double ProgramSampleClock(long double hz);  // returns the produced rate
   void ProgramTriggerLevels();
@@ -281,6 +284,9 @@ class VOz3 {
   // ======================= Acquisition engine =============================
   bool bArmed = false;
   bool bSettingsDirty = true;
+  // A setting changed after the last arming phase of the poll: the record
+  // under way was measured without it, so the front end is uploaded again.
+  bool bChangedSinceArm = false;
   std::uint32_t nArmTick = 0;
   bool bMeasurementDone = false;
   bool bAdcRunning = false;
@@ -305,6 +311,10 @@ class VOz3 {
   // ======================= Sample memory read-out =========================
   std::array<bool, 3> abOverRange{};  // [1..2]
   std::array<bool, 3> abInMidBand{};  // [1..2]
+  // The range each channel buffer's record was measured on: the factor of
+  // its volts, whatever the range setting has become since.
+  std::array<std::uint16_t, 3> awRecordRange{};  // [1..2]
+  [[nodiscard]] long double RecordSensitivity(int ch) const;
 
   std::int32_t ReadWritePointer();
   void ReadOut();

@@ -84,6 +84,12 @@ std::int32_t VOz3::ReadWritePointer() {
   return w;
 }
 
+long double VOz3::RecordSensitivity(int ch) const {
+  if (ch != 1 && ch != 2) return Sensitivity(ch);
+  const std::uint16_t range = awRecordRange[static_cast<std::size_t>(ch)];
+  return range >= 1 && range <= 12 ? arRanges[range] : Sensitivity(ch);
+}
+
 void VOz3::ReadOut() {
   if (!bInstrumentOpen) return;
   abOverRange[1] = abOverRange[2] = false;
@@ -105,7 +111,10 @@ void VOz3::ReadOut() {
 
   anRangeStep[1] = anRangeStep[2] = 0;
 
-  auto read_channel = [&](int ch) { (this->*Dispatch.ReadSamples)(ch, s, n); };
+  auto read_channel = [&](int ch) {
+    (this->*Dispatch.ReadSamples)(ch, s, n);
+    awRecordRange[static_cast<std::size_t>(ch)] = awFrontEndRange[static_cast<std::size_t>(ch)];
+  };
   switch (mMeasureMode) {
     case TMeasureMode::mCh1:
       read_channel(1);

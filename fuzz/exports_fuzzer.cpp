@@ -16,88 +16,27 @@
 // an endless wait for a trigger gets exactly that.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <algorithm>
 #include <cfenv>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <limits>
+#include <iterator>
 #include <memory>
 #include <string>
-#include <vector>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <fpu_control.h>
-#endif
-
-#include "instrument/DUDA3.h"
+#include "host_inputs.h"
 #include "platform/host.h"
 #include "platform/manual_poll_timer.h"
 #include "ru3/ru3.h"
 #include "sim/simulator.h"
 #include "truth.h"
 
-using ru3::fuzz::HostAct;
-using ru3::fuzz::Status;
-
 namespace {
 
-constexpr std::size_t kBuffer = 65536;  // more than any record
+using namespace ru3::fuzz;
+
 constexpr int kMaxCalls = 64;
 constexpr double kMaxMeasureSeconds = 0.02;
-
-double Value(FuzzedDataProvider& in) {
-  static constexpr double kSpecial[] = {0.0,
-                                        -0.0,
-                                        1.0,
-                                        -1.0,
-                                        0.5,
-                                        80.0,
-                                        1e-300,
-                                        1e300,
-                                        -1e300,
-                                        std::numeric_limits<double>::quiet_NaN(),
-                                        std::numeric_limits<double>::infinity(),
-                                        -std::numeric_limits<double>::infinity(),
-                                        std::numeric_limits<double>::denorm_min(),
-                                        std::numeric_limits<double>::max(),
-                                        4294967296.0,
-                                        -2147483649.0};
-  if (in.ConsumeBool()) return kSpecial[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kSpecial) - 1)];
-  return in.ConsumeFloatingPoint<double>();
-}
-
-std::uint32_t Count(FuzzedDataProvider& in) {
-  static constexpr std::uint32_t kSpecial[] = {0,     1,     2,     255,        256,        32760,
-                                               32761, 65535, 65536, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
-  if (in.ConsumeBool()) return kSpecial[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kSpecial) - 1)];
-  return in.ConsumeIntegral<std::uint32_t>();
-}
-
-// Half of the channels the instrument has (1, 2), half any byte.
-std::uint32_t Channel(FuzzedDataProvider& in) {
-  const std::uint8_t value = in.ConsumeIntegral<std::uint8_t>();
-  return value < 128 ? 1U + (value & 1U) : value;
-}
-
-struct Buffers {
-  std::vector<std::uint16_t> raw1 = std::vector<std::uint16_t>(kBuffer);
-  std::vector<std::uint16_t> raw2 = std::vector<std::uint16_t>(kBuffer);
-  std::vector<double> volts1 = std::vector<double>(kBuffer);
-  std::vector<double> volts2 = std::vector<double>(kBuffer);
-};
-
-template <typename T>
-T* Or(FuzzedDataProvider& in, std::vector<T>& buffer) {
-  return in.ConsumeIntegralInRange<int>(0, 7) == 0 ? nullptr : buffer.data();
-}
-
-template <typename T>
-T* Or(FuzzedDataProvider& in, T& value) {
-  return in.ConsumeIntegralInRange<int>(0, 7) == 0 ? nullptr : &value;
-}
 
 // Whether a synchronous measure would end soon (see the file comment).
 bool MeasureEndsSoon() {
@@ -107,39 +46,6 @@ bool MeasureEndsSoon() {
   if (!(rate > 0.0) || timeout < 0 || timeout > 1000) return false;
   return static_cast<double>(length) / rate < kMaxMeasureSeconds;
 }
-
-// Fills an output the library may write, so that a getter that answered an
-// error can be seen to have written nothing.
-constexpr std::uint8_t kUntouched = 0xA5;
-
-template <typename T>
-T Untouched() {
-  T value;
-  std::memset(&value, kUntouched, sizeof value);
-  return value;
-}
-
-template <typename T>
-void ExpectUntouched(std::uint16_t status, const T& value) {
-  const T untouched = Untouched<T>();
-  if (status != RU3_OK && std::memcmp(&value, &untouched, sizeof value) != 0) {
-    ru3::fuzz::Violated("a getter that returns an error writes nothing");
-  }
-}
-
-template <typename T>
-void ExpectUntouched(std::uint16_t status, const std::vector<T>& buffer) {
-  if (status == RU3_OK) return;
-  for (std::size_t i = 0; i < 8; ++i) ExpectUntouched(status, buffer[i]);
-}
-
-template <typename T>
-void MarkUntouched(std::vector<T>& buffer) {
-  std::memset(buffer.data(), kUntouched, 8 * sizeof(T));
-}
-
-// Samples the host's record buffers hold after a read.
-std::int32_t Held() { return std::clamp<std::int32_t>(GetRecordLength(), 0, kBuffer); }
 
 // The actions below: 0..63 exports, 64 time passing, 65 the host's
 // floating-point environment. Half of the choices go to the ones that
@@ -155,7 +61,7 @@ int Action(FuzzedDataProvider& in) {
 
 class Player {
  public:
-  Player(FuzzedDataProvider& in, Buffers& b, ru3::sim::SimulatedPc& pc, ru3::fuzz::Truth& truth)
+  Player(FuzzedDataProvider& in, Buffers& b, ru3::sim::SimulatedPc& pc, Truth& truth)
       : in_(in), b_(b), pc_(pc), truth_(truth) {}
 
   void Step();
@@ -183,7 +89,7 @@ class Player {
   FuzzedDataProvider& in_;
   Buffers& b_;
   ru3::sim::SimulatedPc& pc_;
-  ru3::fuzz::Truth& truth_;
+  Truth& truth_;
 };
 
 void Player::Wait(int ms) {
@@ -201,34 +107,6 @@ void Player::Wait(int ms) {
   }
 }
 
-// The host's floating-point environment: rounding mode and, on x86, the
-// precision of the x87 unit (the Windows default of many compilers is 53 bits).
-void SetHostFloatingPoint(FuzzedDataProvider& in) {
-  static constexpr int kRounding[] = {FE_TONEAREST, FE_DOWNWARD, FE_UPWARD, FE_TOWARDZERO};
-  std::fesetround(kRounding[in.ConsumeIntegralInRange<int>(0, 3)]);
-#if defined(__x86_64__) || defined(__i386__)
-  static constexpr fpu_control_t kPrecision[] = {_FPU_EXTENDED, _FPU_DOUBLE, _FPU_SINGLE};
-  fpu_control_t control = 0;
-  _FPU_GETCW(control);
-  control = (control & ~static_cast<fpu_control_t>(_FPU_EXTENDED)) | kPrecision[in.ConsumeIntegralInRange<int>(0, 2)];
-  _FPU_SETCW(control);
-#endif
-}
-
-// The DAC codes of the selected unit are those of the volts asked for, as
-// the library computes them in the default floating-point environment.
-void CheckDac(const ru3::sim::SimulatedPc& pc, double first, double second) {
-  std::fenv_t host;
-  std::feholdexcept(&host);
-  std::fesetenv(FE_DFL_ENV);
-  const std::uint16_t want1 = ru3::VOz3::DacCode(first);
-  const std::uint16_t want2 = ru3::VOz3::DacCode(second);
-  std::fesetenv(&host);
-  for (int unit = 1; unit <= 4; ++unit) {
-    if (pc.DacCode(unit, 1) == want1 && pc.DacCode(unit, 2) == want2) return;
-  }
-  ru3::fuzz::Violated("DAC codes do not depend on the host's floating-point environment");
-}
 
 void Player::Step() {
   FuzzedDataProvider& in = in_;
@@ -626,10 +504,6 @@ void Player::Step() {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // The simulated PC of every input: noisy inputs so that records differ, and
 // time decoupled from the wall clock so that a run repeats exactly.
 ru3::sim::SimConfig FuzzConfig() {
@@ -656,7 +530,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto owned = std::make_unique<ru3::sim::SimulatedPc>(config);
   ru3::sim::SimulatedPc& pc = *owned;
   ru3::platform::ReplaceBackend(std::move(owned));
-  ru3::fuzz::Truth truth(pc);
+  Truth truth(pc);
 
   FuzzedDataProvider in(data, size);
   Player player(in, buffers, pc, truth);

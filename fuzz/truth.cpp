@@ -1,6 +1,7 @@
 #include "truth.h"
 
 #include <algorithm>
+#include <cfenv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "instrument/DUDA3.h"
 #include "ru3/ru3.h"
 
 namespace ru3::fuzz {
@@ -248,6 +250,21 @@ void Truth::CheckClock() const {
     std::snprintf(detail, sizeof detail, "reported %.10g Hz, the clock runs at %.10g Hz", reported, runs);
     Violated("the sample frequency the getters report is the rate the clock runs at", detail);
   }
+}
+
+// The DAC codes of the selected unit are those of the volts asked for, as
+// the library computes them in the default floating-point environment.
+void CheckDac(const sim::SimulatedPc& pc, double first, double second) {
+  std::fenv_t host;
+  std::feholdexcept(&host);
+  std::fesetenv(FE_DFL_ENV);
+  const std::uint16_t want1 = VOz3::DacCode(first);
+  const std::uint16_t want2 = VOz3::DacCode(second);
+  std::fesetenv(&host);
+  for (int unit = 1; unit <= 4; ++unit) {
+    if (pc.DacCode(unit, 1) == want1 && pc.DacCode(unit, 2) == want2) return;
+  }
+  Violated("DAC codes do not depend on the host's floating-point environment");
 }
 
 }  // namespace ru3::fuzz

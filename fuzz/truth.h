@@ -20,6 +20,10 @@ void Violated(const char* invariant, const char* detail = "");
 // Every status code is one of the seven; returns the code.
 std::uint16_t Status(std::uint16_t code);
 
+// The DAC codes of some unit are those of the volts asked for, as the library
+// computes them in the default floating-point environment.
+void CheckDac(const sim::SimulatedPc& pc, double first, double second);
+
 // What the host asked for, as far as the checks need to know it.
 enum class HostAct : std::uint8_t {
   kOther,

@@ -28,6 +28,6 @@ if(ru3_sanitized EQUAL -1)
   if(TARGET ru3_cli)
     add_test(NAME installed_files
       COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/tests/installed.sh ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR})
-    set_tests_properties(installed_files PROPERTIES TIMEOUT 300 RUN_SERIAL ON)
+    set_tests_properties(installed_files PROPERTIES TIMEOUT 300)
   endif()
 endif()

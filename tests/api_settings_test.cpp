@@ -100,12 +100,11 @@ TEST_F(ApiSettings, SampleFrequencyWritesBackWhatTheClockProduces) {
     EXPECT_EQ(SetSampleFrequencyF(&f), RU3_OK) << wanted;
     EXPECT_NEAR(f, 400000.0 / 1024.0 / 65535.0, 1e-12) << wanted;
   }
-  // A frequency at or above 400 kHz is kept as asked, so the integer reading
-  // must not overflow.
+  // At or above 400 kHz the 200 kHz model runs at 200 kHz, and says so.
   uint32_t huge = 0xFFFFFFF0U;
   EXPECT_EQ(SetSampleFrequency(&huge), RU3_OK);
-  EXPECT_EQ(huge, 0xFFFFFFF0U);
-  EXPECT_EQ(GetSampleFrequency(), std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(huge, 200000U);
+  EXPECT_EQ(GetSampleFrequency(), 200000);
 }
 
 TEST_F(ApiSettings, RecordLengthAndPostSamplesCompareUnsigned) {

@@ -292,6 +292,24 @@ TEST_F(OpenedInstrument, IsIdentifiedCalibratedAndHasItsOutputsAtZero) {
   EXPECT_GE(sim().NowNs(), 500'000'000U);
 }
 
+TEST_F(OpenedInstrument, ExitWithAnotherUnitSelectedThenInitOpensAgain) {
+  ASSERT_EQ(init_status, RU3_OK);
+  ASSERT_EQ(SetActiveRU3(2), RU3_OK);
+  ASSERT_EQ(ExitInstrument(), RU3_OK);
+  ASSERT_EQ(InitInstrument(0), RU3_OK);
+  std::uint8_t unit = 0xEE;
+  EXPECT_EQ(GetActiveRU3(&unit), RU3_OK);
+  EXPECT_EQ(unit, 0);
+  std::int32_t serial = 0;
+  EXPECT_EQ(GetSerialNumber(&serial), RU3_OK);
+  EXPECT_EQ(serial, static_cast<std::int32_t>(sim().config().serial));
+  // Unit 1 is addressed: its front end took range 10 again, and a
+  // measurement comes back.
+  EXPECT_EQ(sim().InputStage(1).range, 10);
+  ASSERT_EQ(SetTriggerTimeOut(0), RU3_OK);
+  EXPECT_EQ(StartMeasurement(), RU3_OK);
+}
+
 TEST_F(OpenedInstrument, VariantByteSetsTheClockLimits) {
   struct Case {
     std::uint8_t variant;
@@ -317,6 +335,25 @@ TEST_F(OpenedInstrument, VariantByteSetsTheClockLimits) {
   EXPECT_EQ(SetSampleFrequencyF(&rate), RU3_OK);
   EXPECT_EQ(int{sim().Register(1, 7)}, 1);
   EXPECT_EQ(sim().SampleRateHz(), 200000);
+}
+
+TEST_F(OpenedInstrument, AFrequencyAtOrAbove400kHzReportsTheRateTheClockRuns) {
+  for (const std::uint8_t variant : {0x10, 0x11}) {
+    SCOPED_TRACE(int(variant));
+    sim::SimConfig config;
+    config.variant = variant;
+    Open(config);
+    ASSERT_EQ(init_status, RU3_OK);
+    for (const double wanted : {400000.0, 1e6, 5e9}) {
+      double rate = wanted;
+      EXPECT_EQ(SetSampleFrequencyF(&rate), RU3_OK);
+      EXPECT_EQ(rate, sim().SampleRateHz()) << wanted;
+      EXPECT_EQ(GetSampleFrequencyF(), sim().SampleRateHz()) << wanted;
+      EXPECT_EQ(int{sim().Register(1, 7)}, 9);  // the registers as before
+      EXPECT_EQ(sim().Counter(3), 0xFFFF);
+    }
+    EXPECT_EQ(sim().SampleRateHz(), variant == 0x11 ? 400000 : 200000);
+  }
 }
 
 }  // namespace

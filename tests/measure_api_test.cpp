@@ -119,13 +119,12 @@ TEST_F(MeasureApi, BlockStyleGivesTheSineInVoltsWithItsCrossingAtTheTrigger) {
   EXPECT_GT(ch1[257], ch1[255]);
   // The trigger came at the first rising crossing after the arm, about a
   // period (200 samples) later: fewer samples than the record were written, so the
-  // leading positions hold no sample (0x7FFF, one step below 0 V). The
-  // first one filled is the ring position before address 0, left from before.
+  // leading positions hold no sample (0x7FFF, one step below 0 V).
   const auto first = std::find_if(ch1.begin(), ch1.end(), [](double v) { return v != -2.0 / 32768; }) - ch1.begin();
   EXPECT_GT(first, 0);
   EXPECT_LT(first, 256);
   // The rest follow the sine from the crossing, 200 samples a period.
-  for (auto i = first + 1; i < kRecord; ++i) {
+  for (auto i = first; i < kRecord; ++i) {
     const double expected = 1.5 * std::sin(2 * M_PI * (i - 256) / 200.0);
     ASSERT_NEAR(ch1[i], expected, 1.5 * 2 * M_PI / 200.0 + 2 * step) << "position " << i;
   }
@@ -174,9 +173,14 @@ TEST_F(MeasureApi, SynchronousMeasureIsForcedAfterTheTimeOut) {
 }
 
 TEST_F(MeasureApi, ARingNotYetFullLeavesTheLeadingPositionsEmpty) {
-  sim().SetInput(1, SignalSource{Shape::kDc, 0.5, 0.0, 0.0, 0.0});
   SetRange(1, 2.0);
-  ASSERT_EQ(SetTriggerLevel(1, 1.0), RU3_OK);  // never reached: forced at once
+  ASSERT_EQ(SetTriggerLevel(1, 1.0), RU3_OK);  // never reached
+  // An earlier record at -1 V fills the whole ring (forced after a second).
+  sim().SetInput(1, SignalSource{Shape::kDc, -1.0, 0.0, 0.0, 0.0});
+  ASSERT_EQ(StartMeasurement(), RU3_OK);
+  // Channel 1 alone, 0.5 V, forced at once.
+  ASSERT_EQ(SetMeasureMode(1), RU3_OK);
+  sim().SetInput(1, SignalSource{Shape::kDc, 0.5, 0.0, 0.0, 0.0});
   ASSERT_EQ(ADC_Start(), RU3_OK);
   ASSERT_EQ(ADC_ForceTrig(), RU3_OK);
   ASSERT_TRUE(WaitReady());
@@ -187,9 +191,11 @@ TEST_F(MeasureApi, ARingNotYetFullLeavesTheLeadingPositionsEmpty) {
   const auto filled = raw1.end() - first;
   EXPECT_GT(filled, 200);
   EXPECT_LT(filled, 400);
-  // The first of them is the ring position before address 0, left over from
-  // earlier; the rest are this acquisition's.
-  for (auto it = first + 1; it != raw1.end(); ++it) ASSERT_NEAR((*it - 32768) * 2.0 / 32768, 0.5, 2 * 2.0 / 2048);
+  // All of them are this acquisition's: the ring cell before address 0,
+  // still from the earlier record, is not among them.
+  for (auto it = first; it != raw1.end(); ++it) ASSERT_NEAR((*it - 32768) * 2.0 / 32768, 0.5, 2 * 2.0 / 2048);
+  // Channel 2 was not measured: no sample anywhere, not the earlier record.
+  EXPECT_EQ(std::count(raw2.begin(), raw2.end(), kIdleFill), kRecord);
   // The empty positions read as one code step below 0 V.
   std::vector<double> v1(kRecord), v2(kRecord);
   ASSERT_EQ(ADC_GetDataVolt(v1.data(), v2.data()), RU3_OK);

@@ -117,8 +117,8 @@ TEST_F(SettingsModel, SampleClockRegistersAndProducedFrequency) {
       // Above 100001 Hz the divided clock is 200 kHz.
       {150000, 0x10, 0, 0xFFFF, 200000, {9, 9}},
       {250000, 0x10, 0, 0xFFFF, 200000, {9, 9}},
-      // 400 kHz and above: the base clock, the request kept as it is.
-      {500000, 0x10, 0, 0xFFFF, 500000, {9, 9}},
+      // 400 kHz and above: the fastest clock, 200 kHz on this variant.
+      {500000, 0x10, 0, 0xFFFF, 200000, {9, 9}},
       // The fast variant selects clock 0 below 400 kHz.
       {200000, 0x11, 0, 0xFFFF, 200000, {9, 1}},
       {400000, 0x11, 0, 0xFFFF, 400000, {9, 9}},

@@ -35,7 +35,10 @@
  *    lists of ranges and resolutions take 20 doubles.
  *  - Raw sample codes are the 12-bit conversion shifted left by 4: 0x8000 is
  *    0 V, 0x0000 is -range, 0xFFF0 is range*32752/32768; positions that
- *    received no sample hold 0x7FFF.
+ *    received no sample hold the no-sample code 0x7FFF (-range/32768 in
+ *    volts): the leading positions of a record whose trigger came before the
+ *    memory was filled, and, after every read-out, every position of a
+ *    channel the measure mode does not measure.
  *
  * Threads:
  *  - Linux: any thread may call any function. Every exported call and every

@@ -189,9 +189,12 @@ class Instrument:
             return "<ru3.Instrument closed>"
         return f"<ru3.Instrument serial {self.serial_number}, {self.variant} variant>"
 
-    def _call(self, name: str, *args) -> None:
+    def _require_open(self, name: str) -> None:
         if not self._is_open:
             raise NoInstrument(1, name, "the instrument is closed")
+
+    def _call(self, name: str, *args) -> None:
+        self._require_open(name)
         check(getattr(self._lib, name)(*args), name)
 
     def _value(self, name: str, ctype):
@@ -244,9 +247,6 @@ class Instrument:
         """Bits per sample."""
         return self._value("GetResolution", ctypes.c_uint8)
 
-    def _require_open(self, name: str) -> None:
-        if not self._is_open:
-            raise NoInstrument(1, name, "the instrument is closed")
 
     # ---- timebase and record ----------------------------------------------------
 

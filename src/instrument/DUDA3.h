@@ -316,6 +316,10 @@ class VOz3 {
   std::array<std::uint16_t, 3> awRecordRange{};  // [1..2]
   [[nodiscard]] long double RecordSensitivity(int ch) const;
 
+  // Status bit 6 at the last read-out: the ring filled at least once since
+  // arming, so its cell before address 0 belongs to the record.
+  bool bRingWrapped = false;
+
   std::int32_t ReadWritePointer();
   void ReadOut();
   void ReadSamples(int ch, std::int32_t start, std::int32_t count);

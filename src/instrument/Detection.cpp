@@ -18,6 +18,7 @@ constexpr std::uint16_t kSignatureAddress = 1;
 constexpr std::uint16_t kVariantAddress = 5;
 constexpr std::uint8_t kSignature = 0xAA;
 constexpr std::uint8_t kFastVariant = 0x11;
+constexpr std::uint8_t kUnitOneSelectBits = 0x30;
 
 // Index 0..2 of the first of LPT1..LPT3 whose base is non-zero and equal to
 // `base`; -1 when none.
@@ -49,6 +50,9 @@ bool VOz3::IdentifyOnPort(const std::string& name) {
   if (!ClaimPort(name)) return false;
   const auto data = static_cast<std::uint16_t>(nHardwareAddress);
   const auto control = static_cast<std::uint16_t>(data + 2);
+  // The instrument is identified as unit 1, whatever unit an earlier
+  // instrument object left selected; a new object's active unit is 0.
+  UnitSelectBits = kUnitOneSelectBits;
 
   // Idle lines, then give the instrument time to settle.
   PortOut(control, kControlIdle);

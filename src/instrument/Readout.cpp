@@ -96,6 +96,7 @@ void VOz3::ReadOut() {
   abInMidBand[1] = abInMidBand[2] = true;
 
   const bool wrapped = (ReadReg(2) & kStatusWrapped) != 0;
+  bRingWrapped = wrapped;
   const std::int32_t w = ReadWritePointer();
   const std::int32_t positions = RecordPositions(lPreSamples, lPostSamples);
   std::int32_t n = positions;
@@ -111,6 +112,12 @@ void VOz3::ReadOut() {
 
   anRangeStep[1] = anRangeStep[2] = 0;
 
+  // A channel the mode does not measure holds no sample at every position:
+  // its buffer never passes an older record off as this one.
+  auto leave_unmeasured = [&](int ch) {
+    std::uint16_t* const buffer = ChannelData(ch);
+    for (std::int32_t i = 0; i <= positions; ++i) buffer[i] = kIdleFill;
+  };
   auto read_channel = [&](int ch) {
     (this->*Dispatch.ReadSamples)(ch, s, n);
     awRecordRange[static_cast<std::size_t>(ch)] = awFrontEndRange[static_cast<std::size_t>(ch)];
@@ -120,11 +127,13 @@ void VOz3::ReadOut() {
       read_channel(1);
       AverageChannel(*this, 1, positions);
       JudgeRange(*this, 1);
+      leave_unmeasured(2);
       break;
     case TMeasureMode::mCh2:
       read_channel(2);
       AverageChannel(*this, 2, positions);
       JudgeRange(*this, 2);
+      leave_unmeasured(1);
       break;
     case TMeasureMode::mCh12:
     case TMeasureMode::mXY:
@@ -136,7 +145,10 @@ void VOz3::ReadOut() {
       JudgeRange(*this, 2);
       break;
     default:
-      break;  // channels this instrument does not have: nothing is read
+      // Channels this instrument does not have: nothing is read.
+      leave_unmeasured(1);
+      leave_unmeasured(2);
+      break;
   }
 }
 
@@ -196,10 +208,16 @@ void VOz3::ReadSamples(int ch, std::int32_t start, std::int32_t count) {
       (tsEffectiveTrigSource == TTrigSource::tsExternal || tsEffectiveTrigSource == TTrigSource::tsNoTrig) ? 0 : 2;
 
   // Reads that fall before position 0 are taken from the lane and dropped.
+  // After an address reset the first read is the ring cell before address 0:
+  // unless the ring has wrapped it holds a sample of an earlier record, so its
+  // position keeps the no-sample fill and it is not judged.
+  const std::int32_t first = n - count - 2 + offset;
+  const std::int32_t stale = start == 0 && !bRingWrapped ? 1 : 0;
+  const std::int32_t keep_from = first + stale > 0 ? first + stale : 0;
   const std::int32_t last = n - 1 + offset;
   bool over_range = false;
   bool in_mid_band = true;
-  for (std::int32_t i = n - count - 2 + offset; i <= last; ++i) {
+  for (std::int32_t i = first; i <= last; ++i) {
     out(low);
     const std::uint32_t s1 = in();
     out(high);
@@ -208,7 +226,7 @@ void VOz3::ReadSamples(int ch, std::int32_t start, std::int32_t count) {
     out(high);
     const std::uint32_t s3 = in();
     const std::uint32_t code = (((s1 << 1) & 0x0F0) | ((s2 << 5) & 0xF00) | ((s3 >> 3) & 0x00F)) ^ 0xFFF;
-    if (i < 0) continue;
+    if (i < keep_from) continue;
     const auto word = static_cast<std::uint16_t>(code << 4);
     buffer[i] = word;
     // A word over range lies outside the middle band too: a signal that

@@ -212,10 +212,11 @@ long double VOz3::ProgramSampleClock(long double hz) {
   ClockSelectBits = 8;
   Reg(7, static_cast<std::uint16_t>(ClockSelectBits + 1));
   if (hz >= 400000.0L) {
-    // The undivided base clock; the request is kept as it is.
+    // The fastest clock: the base clock itself on the 400 kHz variant, half
+    // of it on the other. That is the rate the host is told, not the request.
     Reg(7, static_cast<std::uint16_t>(ClockSelectBits + 1));
     take(0xFFFF, 0);
-    return hz;
+    return byVariant == 0x11 ? BaseClockFreq : BaseClockFreq / 2;
   }
 
   // The faster variant runs its divided clocks with clock select 0.

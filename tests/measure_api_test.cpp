@@ -494,6 +494,21 @@ TEST_F(MeasureApi, ArgumentChecksWriteNothing) {
   EXPECT_EQ(value, Object().pDataCh1[kRecord - 1]);
 }
 
+TEST_F(MeasureApi, ARefusedSampleIndexStillRefreshesTheFactors) {
+  // A record on 2 V fetched raw leaves the factor of the 80 V record before.
+  sim().SetInput(1, SignalSource{Shape::kDc, 0.5, 0.0, 0.0, 0.0});
+  SetRange(1, 2.0);
+  ASSERT_EQ(ADC_Start(), RU3_OK);
+  ASSERT_EQ(ADC_ForceTrig(), RU3_OK);
+  ASSERT_TRUE(WaitReady());
+  std::vector<std::uint16_t> raw1(kRecord), raw2(kRecord);
+  ASSERT_EQ(ADC_GetData(raw1.data(), raw2.data()), RU3_OK);
+  double v1 = 0.0;
+  double v2 = 0.0;
+  EXPECT_EQ(GetOneMeasurement(kRecord, &v1, &v2), RU3_BAD_VALUE);
+  EXPECT_EQ(api::State().VoltPerCode[1], 2.0 / 32768);
+}
+
 TEST_F(MeasureApi, MeasurementControlNeedsAnInitialisedInstrument) {
   api::State().InstrumentInitialised = false;
   EXPECT_EQ(ADC_Start(), RU3_NOT_INITIALISED);

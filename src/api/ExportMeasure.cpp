@@ -260,9 +260,10 @@ RU3_API uint16_t RU3_CALL GetMeasurementRaw(uint16_t* ch1, uint16_t* ch2) noexce
 
 RU3_API uint16_t RU3_CALL GetOneMeasurement(int32_t index, double* ch1, double* ch2) noexcept {
   return OnInstrument(rcNoInstrument, [&](VOz3* instrument) -> uint16_t {
-    if (ch1 == nullptr || ch2 == nullptr || !ValidIndex(*instrument, index)) return rcBadValue;
+    // The factors are refreshed first, also for a call that is refused.
     RefreshVoltPerCode(*instrument, 1);
     RefreshVoltPerCode(*instrument, 2);
+    if (ch1 == nullptr || ch2 == nullptr || !ValidIndex(*instrument, index)) return rcBadValue;
     *ch1 = CodeToVolts(instrument->pDataCh1[index], State().VoltPerCode[1]);
     *ch2 = CodeToVolts(instrument->pDataCh2[index], State().VoltPerCode[2]);
     return rcOk;

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "instrument/DUDA3.h"
+#include "instrument/FloatEnvironment.h"
 #include "platform/host.h"
 #include "ru3/ru3.h"
 
@@ -73,10 +74,12 @@ inline void RefreshVoltPerCode(VOz3& instrument, int ch) {
   State().VoltPerCode[static_cast<std::size_t>(ch)] = static_cast<double>(instrument.RecordSensitivity(ch) / 32768.0L);
 }
 
-// Runs an export's body under the library lock; any exception becomes
-// `on_failure` (exports never throw into the host).
+// Runs an export's body under the library lock, in the library's own
+// floating-point environment; any exception becomes `on_failure` (exports
+// never throw into the host).
 template <typename R, typename Body>
 R Guarded(R on_failure, Body&& body) noexcept {
+  const FloatEnvironment environment;
   try {
     std::lock_guard lock(platform::LibraryMutex());
     return body();

@@ -1,6 +1,7 @@
 // Construction, defaults, dispatch table, poll timer and destruction of the
 // instrument object.
 #include "instrument/DUDA3.h"
+#include "instrument/FloatEnvironment.h"
 
 namespace ru3 {
 
@@ -122,6 +123,9 @@ void VOz3::DisableTimer() { Timer->SetEnabled(false); }
 bool VOz3::TimerEnabled() const { return Timer->Enabled(); }
 
 void VOz3::TimerTick() {
+  // The tick runs on the timer's thread (POSIX) or from the host's message
+  // loop (Windows): in either case in the host's floating-point environment.
+  const FloatEnvironment environment;
   switch (amAcquisitionMode) {
     case TAcquisitionMode::amContinuous:
       Poll();

@@ -117,6 +117,12 @@ void Truth::After(HostAct act, std::uint16_t status) {
   if (open_) {
     if (now.records != seen_.records) CheckArming(now, act);
     if (now.read_outs != seen_.read_outs) TakeRecord(now);
+    // A read-out in a mode that measures no channel reads no sample and
+    // leaves both buffers empty, unseen by the instrument's sample lane.
+    std::uint8_t mode = 0;
+    if (GetMeasureMode(&mode) != RU3_OK || !(mode == 1 || mode == 2 || mode == 3 || mode == 16)) {
+      record_.known = false;
+    }
     CheckClock();
   }
   seen_ = now;

@@ -249,6 +249,10 @@ void Truth::CheckVolts(int ch, std::int32_t first, const double* volts, std::int
 }
 
 void Truth::CheckClock() const {
+  // With another unit selected the clock's registers are that unit's, as the
+  // host asked: the measuring unit's clock keeps its rate.
+  std::uint8_t unit = 0;
+  if (GetActiveRU3(&unit) != RU3_OK || unit > 1) return;
   const double reported = GetSampleFrequencyF();
   const double runs = pc_.SampleRateHz();
   if (!(std::fabs(reported - runs) <= 1e-9 * runs)) {

@@ -1,355 +1,524 @@
 // Plays random sequences of exported calls with random arguments against the
 // simulated instrument: NaN, infinities, negative and huge counts, null
-// pointers, channels 0..255, calls before opening and after closing. The
-// library must neither crash nor trip a sanitizer, whatever the host does.
+// pointers, channels 0..255, calls before opening and after closing, and
+// time passing for the poll timer. The library must neither crash nor trip a
+// sanitizer, and after every call what it answered and what it did to the
+// instrument must agree with what the simulated PC saw (truth.h).
 //
-// Each input starts from a closed library; the simulator is built once.
-// The only bounds the harness puts on the host are where the library itself
-// would legitimately wait: a synchronous measure is made only while the
-// record at the current sample rate takes a short time and the trigger
-// time-out is finite and short, since a host that asks for a 30-minute record
-// or an endless wait for a trigger gets exactly that.
+// Each input starts from a closed library and a new simulated PC whose time
+// runs only with the port accesses, delays and the ticks the input asks for:
+// the fuzz build's poll timer ticks only when told (RU3_MANUAL_POLL_TIMER), so
+// a run repeats exactly and never waits for real time. The only bounds the
+// harness puts on the host are where the library itself would legitimately
+// wait: a synchronous measure is made only while the record at the current
+// sample rate takes a short time and the trigger time-out is finite and at
+// most the default second, since a host that asks for a 30-minute record or
+// an endless wait for a trigger gets exactly that.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <cmath>
+#include <cfenv>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
-#include <limits>
+#include <iterator>
+#include <memory>
 #include <string>
-#include <vector>
 
+#include "host_inputs.h"
 #include "platform/host.h"
+#include "platform/manual_poll_timer.h"
 #include "ru3/ru3.h"
+#include "sim/simulator.h"
+#include "truth.h"
 
 namespace {
 
-constexpr std::size_t kBuffer = 65536;  // more than any record
+using namespace ru3::fuzz;
+
 constexpr int kMaxCalls = 64;
 constexpr double kMaxMeasureSeconds = 0.02;
-
-double Value(FuzzedDataProvider& in) {
-  static constexpr double kSpecial[] = {0.0,
-                                        -0.0,
-                                        1.0,
-                                        -1.0,
-                                        0.5,
-                                        80.0,
-                                        1e-300,
-                                        1e300,
-                                        -1e300,
-                                        std::numeric_limits<double>::quiet_NaN(),
-                                        std::numeric_limits<double>::infinity(),
-                                        -std::numeric_limits<double>::infinity(),
-                                        std::numeric_limits<double>::denorm_min(),
-                                        std::numeric_limits<double>::max(),
-                                        4294967296.0,
-                                        -2147483649.0};
-  if (in.ConsumeBool()) return kSpecial[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kSpecial) - 1)];
-  return in.ConsumeFloatingPoint<double>();
-}
-
-std::uint32_t Count(FuzzedDataProvider& in) {
-  static constexpr std::uint32_t kSpecial[] = {0,     1,     2,     255,        256,        32760,
-                                               32761, 65535, 65536, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
-  if (in.ConsumeBool()) return kSpecial[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kSpecial) - 1)];
-  return in.ConsumeIntegral<std::uint32_t>();
-}
-
-std::uint32_t Channel(FuzzedDataProvider& in) { return in.ConsumeIntegral<std::uint8_t>(); }
-
-struct Buffers {
-  std::vector<std::uint16_t> raw1 = std::vector<std::uint16_t>(kBuffer);
-  std::vector<std::uint16_t> raw2 = std::vector<std::uint16_t>(kBuffer);
-  std::vector<double> volts1 = std::vector<double>(kBuffer);
-  std::vector<double> volts2 = std::vector<double>(kBuffer);
-};
-
-template <typename T>
-T* Or(FuzzedDataProvider& in, std::vector<T>& buffer) {
-  return in.ConsumeIntegralInRange<int>(0, 7) == 0 ? nullptr : buffer.data();
-}
-
-template <typename T>
-T* Or(FuzzedDataProvider& in, T& value) {
-  return in.ConsumeIntegralInRange<int>(0, 7) == 0 ? nullptr : &value;
-}
 
 // Whether a synchronous measure would end soon (see the file comment).
 bool MeasureEndsSoon() {
   const double rate = GetSampleFrequencyF();
   const std::int32_t timeout = GetTriggerTimeOut();
   const std::int32_t length = GetRecordLength();
-  if (!(rate > 0.0) || timeout < 0 || timeout > 10) return false;
+  if (!(rate > 0.0) || timeout < 0 || timeout > 1000) return false;
   return static_cast<double>(length) / rate < kMaxMeasureSeconds;
 }
 
-void Play(FuzzedDataProvider& in, Buffers& b) {
-  std::uint8_t u8 = 0;
-  std::uint16_t u16 = 0;
-  std::uint32_t u32 = 0;
-  std::int32_t i32 = 0;
-  double d = 0.0;
-  switch (in.ConsumeIntegralInRange<int>(0, 63)) {
+// The actions below: 0..63 exports, 64 time passing, 65 the host's
+// floating-point environment. Half of the choices go to the ones that
+// measure, set up a measurement or read it, so that the sequences that
+// matter (open, set, arm, wait, read, set again, arm again) come often.
+int Action(FuzzedDataProvider& in) {
+  static constexpr int kMeasuring[] = {0, 1, 2, 3, 4, 6, 7, 8, 9, 10, 13, 14, 16, 17, 18, 19, 21,
+                                       26, 27, 28, 30, 33, 37, 58, 59, 64, 64, 64, 65};
+  const std::uint8_t choice = in.ConsumeIntegral<std::uint8_t>();
+  if (choice < 128) return kMeasuring[choice % std::size(kMeasuring)];
+  return choice % 66;
+}
+
+class Player {
+ public:
+  Player(FuzzedDataProvider& in, Buffers& b, ru3::sim::SimulatedPc& pc, Truth& truth)
+      : in_(in), b_(b), pc_(pc), truth_(truth) {}
+
+  void Step();
+
+ private:
+  // A getter's answer: a status, and outputs untouched when it is an error.
+  template <typename T>
+  void Got(std::uint16_t status, const T& value) {
+    ExpectUntouched(Status(status), value);
+  }
+  void Done(HostAct act = HostAct::kOther, std::uint16_t status = RU3_OK) { truth_.After(act, status); }
+  void Call(std::uint16_t status) {
+    Status(status);
+    Done();
+  }
+  // Ticks of the poll timer, one a millisecond of simulated time.
+  void Wait(int ms);
+  void CheckRecord(std::uint16_t status, int ch, const std::vector<std::uint16_t>& words) {
+    if (status == RU3_OK) truth_.CheckRaw(ch, 0, words.data(), Held());
+  }
+  void CheckRecord(std::uint16_t status, int ch, const std::vector<double>& volts) {
+    if (status == RU3_OK) truth_.CheckVolts(ch, 0, volts.data(), Held());
+  }
+
+  FuzzedDataProvider& in_;
+  Buffers& b_;
+  ru3::sim::SimulatedPc& pc_;
+  Truth& truth_;
+};
+
+void Player::Wait(int ms) {
+  // A wait ends early once the timer has measured a few records: a second of
+  // timer-driven measuring is hundreds of records, all alike.
+  constexpr std::uint64_t kMaxRecords = 4;
+  const std::uint64_t records = pc_.Records().records;
+  for (int i = 0; i < ms && pc_.Records().records - records < kMaxRecords; ++i) {
+    pc_.AdvanceTime(1'000'000);
+    const std::uint64_t accesses = pc_.AccessCount();
+    truth_.Before();
+    ru3::platform::TickPollTimers();
+    // A tick that touched no port changed nothing the checks could see.
+    if (pc_.AccessCount() != accesses) Done(HostAct::kTimerTick);
+  }
+}
+
+
+void Player::Step() {
+  FuzzedDataProvider& in = in_;
+  Buffers& b = b_;
+  std::uint8_t u8 = Untouched<std::uint8_t>();
+  std::uint16_t u16 = Untouched<std::uint16_t>();
+  std::uint16_t u16b = Untouched<std::uint16_t>();
+  std::uint32_t u32 = Untouched<std::uint32_t>();
+  std::int32_t i32 = Untouched<std::int32_t>();
+  double d = Untouched<double>();
+  double d2 = Untouched<double>();
+  std::uint16_t rc = 0;
+  MarkUntouched(b.raw1);
+  MarkUntouched(b.raw2);
+  MarkUntouched(b.volts1);
+  MarkUntouched(b.volts2);
+  const int action = Action(in);
+  static const bool print = std::getenv("RU3_FUZZ_PRINT") != nullptr;
+  if (print) std::fprintf(stderr, "step: action %d\n", action);
+  if (action == 64) {
+    // Short waits, or as long as the default trigger time-out and more.
+    static constexpr int kLong[] = {100, 250, 500, 1000, 1100, 2000};
+    Wait(in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(1, 64) : kLong[in.ConsumeIntegralInRange<int>(0, 5)]);
+    return;
+  }
+  if (action == 65) {
+    SetHostFloatingPoint(in);
+    return;
+  }
+  truth_.Before();
+  switch (action) {
     case 0:
-      InitInstrument(in.ConsumeIntegral<std::uint32_t>());
+      rc = Status(InitInstrument(in.ConsumeIntegral<std::uint32_t>()));
+      Done(HostAct::kInit, rc);
       break;
     case 1:
-      ExitInstrument();
+      Status(ExitInstrument());
+      Done(HostAct::kExit);
       break;
     case 2:
-      if (MeasureEndsSoon()) StartMeasurement();
+      if (MeasureEndsSoon()) Status(StartMeasurement());
+      Done();
       break;
     case 3:
-      ADC_Start();
+      rc = Status(ADC_Start());
+      Done();
       break;
     case 4:
       for (int i = in.ConsumeIntegralInRange<int>(0, 200); i > 0 && ADC_Ready() == 0; --i) {
       }
+      Done();
       break;
     case 5:
-      ADC_Abort();
+      Status(ADC_Abort());
       ADC_Running();
       ADC_Triggered();
+      Done();
       break;
     case 6:
-      ADC_ForceTrig();
+      Call(ADC_ForceTrig());
       break;
-    case 7:
-      DoMeasure(static_cast<std::int32_t>(Count(in)));
+    case 7: {
+      const auto mode = static_cast<std::int32_t>(Count(in));
+      rc = Status(DoMeasure(mode));
+      Done(rc != RU3_OK ? HostAct::kOther : mode == 0 ? HostAct::kStopMeasuring : HostAct::kStartMeasuring, rc);
       break;
+    }
     case 8:
-      GetMeasurement(Or(in, b.volts1), Or(in, b.volts2));
+      rc = Status(GetMeasurement(Or(in, b.volts1), Or(in, b.volts2)));
+      Done();
+      ExpectUntouched(rc, b.volts1);
+      ExpectUntouched(rc, b.volts2);
+      CheckRecord(rc, 1, b.volts1);
+      CheckRecord(rc, 2, b.volts2);
       break;
     case 9:
-      GetMeasurementRaw(Or(in, b.raw1), Or(in, b.raw2));
+      rc = Status(GetMeasurementRaw(Or(in, b.raw1), Or(in, b.raw2)));
+      Done();
+      ExpectUntouched(rc, b.raw1);
+      ExpectUntouched(rc, b.raw2);
+      CheckRecord(rc, 1, b.raw1);
+      CheckRecord(rc, 2, b.raw2);
       break;
-    case 10:
-      GetOneMeasurement(static_cast<std::int32_t>(Count(in)), Or(in, d), Or(in, d));
+    case 10: {
+      const auto index = static_cast<std::int32_t>(Count(in));
+      rc = Status(GetOneMeasurement(index, Or(in, d), Or(in, d2)));
+      Done();
+      Got(rc, d);
+      Got(rc, d2);
+      if (rc == RU3_OK) {
+        truth_.CheckVolts(1, index, &d, 1);
+        truth_.CheckVolts(2, index, &d2, 1);
+      }
       break;
-    case 11:
-      GetOneMeasurementRaw(static_cast<std::int32_t>(Count(in)), Or(in, u16), Or(in, u16));
+    }
+    case 11: {
+      const auto index = static_cast<std::int32_t>(Count(in));
+      rc = Status(GetOneMeasurementRaw(index, Or(in, u16), Or(in, u16b)));
+      Done();
+      Got(rc, u16);
+      Got(rc, u16b);
+      if (rc == RU3_OK) {
+        truth_.CheckRaw(1, index, &u16, 1);
+        truth_.CheckRaw(2, index, &u16b, 1);
+      }
       break;
-    case 12:
-      GetOneMeasurementRawCh(Count(in), static_cast<std::int32_t>(Count(in)), Or(in, u16));
+    }
+    case 12: {
+      const std::uint32_t ch = Count(in);
+      const auto index = static_cast<std::int32_t>(Count(in));
+      rc = Status(GetOneMeasurementRawCh(ch, index, Or(in, u16)));
+      Done();
+      Got(rc, u16);
+      if (rc == RU3_OK) truth_.CheckRaw(static_cast<int>(ch & 0xFFFF), index, &u16, 1);
       break;
+    }
     case 13:
-      ADC_GetData(Or(in, b.raw1), Or(in, b.raw2));
+      rc = Status(ADC_GetData(Or(in, b.raw1), Or(in, b.raw2)));
+      Done();
+      ExpectUntouched(rc, b.raw1);
+      ExpectUntouched(rc, b.raw2);
+      CheckRecord(rc, 1, b.raw1);
+      CheckRecord(rc, 2, b.raw2);
       break;
     case 14:
-      ADC_GetDataVolt(Or(in, b.volts1), Or(in, b.volts2));
+      rc = Status(ADC_GetDataVolt(Or(in, b.volts1), Or(in, b.volts2)));
+      Done();
+      ExpectUntouched(rc, b.volts1);
+      ExpectUntouched(rc, b.volts2);
+      CheckRecord(rc, 1, b.volts1);
+      CheckRecord(rc, 2, b.volts2);
       break;
-    case 15:
-      ADC_GetDataCh(Count(in), Or(in, b.raw1));
+    case 15: {
+      const std::uint32_t ch = Count(in);
+      rc = Status(ADC_GetDataCh(ch, Or(in, b.raw1)));
+      Done();
+      ExpectUntouched(rc, b.raw1);
+      CheckRecord(rc, static_cast<int>(ch & 0xFFFF), b.raw1);
       break;
-    case 16:
-      ADC_GetDataVoltCh(Count(in), Or(in, b.volts1));
+    }
+    case 16: {
+      const std::uint32_t ch = Count(in);
+      rc = Status(ADC_GetDataVoltCh(ch, Or(in, b.volts1)));
+      Done();
+      ExpectUntouched(rc, b.volts1);
+      CheckRecord(rc, static_cast<int>(ch & 0xFFFF), b.volts1);
       break;
+    }
     case 17:
-      SetMeasureMode(Count(in));
-      GetMeasureMode(Or(in, u8));
+      Status(SetMeasureMode(Count(in)));
+      Got(GetMeasureMode(Or(in, u8)), u8);
+      Done();
       break;
     case 18:
-      SetRecordLength(Count(in));
+      Status(SetRecordLength(Count(in)));
       GetRecordLength();
+      Done();
       break;
     case 19:
-      SetPostSamples(Count(in));
+      Status(SetPostSamples(Count(in)));
       GetPostSamples();
+      Done();
       break;
     case 20:
       u32 = Count(in);
-      SetSampleFrequency(Or(in, u32));
+      Status(SetSampleFrequency(Or(in, u32)));
       GetSampleFrequency();
+      Done();
       break;
     case 21:
       d = Value(in);
-      SetSampleFrequencyF(Or(in, d));
+      Status(SetSampleFrequencyF(Or(in, d)));
       GetSampleFrequencyF();
+      Done();
       break;
     case 22:
-      SetResolution(Count(in));
-      GetResolution(Or(in, u8));
+      Status(SetResolution(Count(in)));
+      Got(GetResolution(Or(in, u8)), u8);
+      Done();
       break;
     case 23:
-      SetExternalClock(Count(in));
-      GetExternalClock(Or(in, u16));
+      Status(SetExternalClock(Count(in)));
+      // Answers "off" also when it refuses, as hosts expect.
+      Status(GetExternalClock(Or(in, u16)));
+      Done();
       break;
     case 24:
-      SetInstrumentConfig(Count(in));
-      GetInstrumentConfig(Or(in, u16));
+      Status(SetInstrumentConfig(Count(in)));
+      Got(GetInstrumentConfig(Or(in, u16)), u16);
+      Done();
       break;
     case 25:
-      SetTransferMode(Count(in));
-      GetTransferMode(Or(in, u32));
+      Status(SetTransferMode(Count(in)));
+      Got(GetTransferMode(Or(in, u32)), u32);
+      Done();
       break;
     case 26:
       d = Value(in);
-      SetSensitivity(Channel(in), Or(in, d));
-      GetSensitivity(Channel(in), Or(in, d));
+      Status(SetSensitivity(Channel(in), Or(in, d)));
+      d = Untouched<double>();
+      Got(GetSensitivity(Channel(in), Or(in, d)), d);
+      Done(HostAct::kRangeSetting);
       break;
     case 27:
-      SetAutoRanging(Channel(in), Count(in));
-      GetAutoRanging(Channel(in), Or(in, u8));
+      Status(SetAutoRanging(Channel(in), Count(in)));
+      Got(GetAutoRanging(Channel(in), Or(in, u8)), u8);
+      Done(HostAct::kRangeSetting);
       break;
     case 28:
-      SetCoupling(Channel(in), Count(in));
-      GetCoupling(Channel(in), Or(in, u8));
+      Status(SetCoupling(Channel(in), Count(in)));
+      Got(GetCoupling(Channel(in), Or(in, u8)), u8);
+      Done();
       break;
     case 29:
-      SetDcLevel(Channel(in), Value(in));
-      GetDcLevel(Channel(in), Or(in, d));
+      Status(SetDcLevel(Channel(in), Value(in)));
+      Got(GetDcLevel(Channel(in), Or(in, d)), d);
+      Done();
       break;
     case 30:
-      SetTriggerSource(Count(in));
-      GetTriggerSource(Or(in, u8));
+      Status(SetTriggerSource(Count(in)));
+      Got(GetTriggerSource(Or(in, u8)), u8);
+      Done();
       break;
     case 31:
-      SetTriggerMode(Count(in));
-      GetTriggerMode(Or(in, u8));
+      Status(SetTriggerMode(Count(in)));
+      Got(GetTriggerMode(Or(in, u8)), u8);
+      Done();
       break;
     case 32:
-      SetTriggerModeCh(Channel(in), Count(in));
-      GetTriggerModeCh(Channel(in), Or(in, u8));
+      Status(SetTriggerModeCh(Channel(in), Count(in)));
+      Got(GetTriggerModeCh(Channel(in), Or(in, u8)), u8);
+      Done();
       break;
     case 33:
-      SetTriggerLevel(Channel(in), Value(in));
-      GetTriggerLevel(Channel(in), Or(in, d));
+      Status(SetTriggerLevel(Channel(in), Value(in)));
+      Got(GetTriggerLevel(Channel(in), Or(in, d)), d);
+      Done();
       break;
     case 34:
-      SetTriggerHys(Channel(in), Value(in));
-      GetTriggerHys(Channel(in), Or(in, d));
+      Status(SetTriggerHys(Channel(in), Value(in)));
+      Got(GetTriggerHys(Channel(in), Or(in, d)), d);
+      Done();
       break;
     case 35:
-      SetPXITriggerSlopes(Count(in));
-      GetPXITriggerSlopes(Or(in, u8));
+      Status(SetPXITriggerSlopes(Count(in)));
+      Got(GetPXITriggerSlopes(Or(in, u8)), u8);
+      Done();
       break;
     case 36:
-      SetPXITriggerEnables(Count(in));
-      GetPXITriggerEnables(Or(in, u8));
+      Status(SetPXITriggerEnables(Count(in)));
+      Got(GetPXITriggerEnables(Or(in, u8)), u8);
+      Done();
       break;
     case 37:
-      SetTriggerTimeOut(Count(in));
+      Status(SetTriggerTimeOut(Count(in)));
       GetTriggerTimeOut();
+      Done();
       break;
     case 38:
-      GetCalibrationDate(Or(in, i32));
-      GetSerialNumber(Or(in, i32));
+      Got(GetCalibrationDate(Or(in, i32)), i32);
+      i32 = Untouched<std::int32_t>();
+      Got(GetSerialNumber(Or(in, i32)), i32);
+      Done();
       break;
     case 39:
-      GetAvailableResolutions(Or(in, b.volts1));
-      GetAvailableSensitivities(Or(in, b.volts2));
+      rc = Status(GetAvailableResolutions(Or(in, b.volts1)));
+      ExpectUntouched(rc, b.volts1);
+      rc = Status(GetAvailableSensitivities(Or(in, b.volts2)));
+      ExpectUntouched(rc, b.volts2);
+      Done();
       break;
     case 40:
       u32 = Count(in);
-      SetSquareWaveGenFrequency(Or(in, u32));
+      Status(SetSquareWaveGenFrequency(Or(in, u32)));
       GetSquareWaveGenFrequency();
+      Done();
       break;
     case 41:
       d = Value(in);
-      SetFuncGenFrequency(Or(in, d));
-      GetFuncGenFrequency(Or(in, d));
+      Status(SetFuncGenFrequency(Or(in, d)));
+      d = Untouched<double>();
+      Got(GetFuncGenFrequency(Or(in, d)), d);
+      Done();
       break;
     case 42:
-      SetFuncGenAmplitude(Value(in));
-      GetFuncGenAmplitude(Or(in, d));
-      GetFuncGenMaxAmplitude(Or(in, d));
+      Status(SetFuncGenAmplitude(Value(in)));
+      Got(GetFuncGenAmplitude(Or(in, d)), d);
+      Got(GetFuncGenMaxAmplitude(Or(in, d2)), d2);
+      Done();
       break;
     case 43:
-      SetFuncGenSignalType(Count(in));
-      GetFuncGenSignalType(Or(in, u16));
+      Status(SetFuncGenSignalType(Count(in)));
+      Got(GetFuncGenSignalType(Or(in, u16)), u16);
+      Done();
       break;
     case 44:
-      SetFuncGenDCOffset(Value(in));
-      GetFuncGenDCOffset(Or(in, d));
+      Status(SetFuncGenDCOffset(Value(in)));
+      Got(GetFuncGenDCOffset(Or(in, d)), d);
+      Done();
       break;
     case 45:
-      SetFuncGenSymmetry(Value(in));
-      GetFuncGenSymmetry(Or(in, d));
+      Status(SetFuncGenSymmetry(Value(in)));
+      Got(GetFuncGenSymmetry(Or(in, d)), d);
+      Done();
       break;
     case 46:
-      SetFuncGenOutputOn(Count(in));
-      GetFuncGenOutputOn(Or(in, u16));
+      Status(SetFuncGenOutputOn(Count(in)));
+      Status(GetFuncGenOutputOn(Or(in, u16)));  // "off" also when it refuses
+      Done();
       break;
     case 47: {
       // The host's buffer holds `count` samples, as the contract asks.
       const std::uint32_t count = in.ConsumeIntegralInRange<std::uint32_t>(0, kBuffer);
-      FillFuncGenMemory(in.ConsumeBool() ? count : Count(in) & 0xFFFF, Or(in, b.raw1));
-      FuncGenBurst(Count(in));
+      Status(FillFuncGenMemory(in.ConsumeBool() ? count : Count(in) & 0xFFFF, Or(in, b.raw1)));
+      Call(FuncGenBurst(Count(in)));
       break;
     }
     case 48:
-      SetFuncGenTrigSource(Count(in));
-      GetFuncGenTrigSource(Or(in, u8));
+      Status(SetFuncGenTrigSource(Count(in)));
+      Got(GetFuncGenTrigSource(Or(in, u8)), u8);
+      Done();
       break;
     case 49:
-      SetFuncGenMode(Count(in));
-      GetFuncGenMode(Count(in));
+      Status(SetFuncGenMode(Count(in)));
+      Call(GetFuncGenMode(Count(in)));
       break;
     case 50:
-      SetFuncGenEnable(Count(in));
-      GetFuncGenEnable(Or(in, u16));
+      Status(SetFuncGenEnable(Count(in)));
+      Status(GetFuncGenEnable(Or(in, u16)));  // "off" also when it refuses
+      Done();
       break;
     case 51:
-      SetFuncGenAmplitudeRange(Count(in));
-      GetFuncGenAmplitudeRange(Count(in));
+      Status(SetFuncGenAmplitudeRange(Count(in)));
+      Call(GetFuncGenAmplitudeRange(Count(in)));
       break;
     case 52:
-      SetDigitalOutputs(Count(in));
-      GetDigitalOutputs(Count(in));
+      Status(SetDigitalOutputs(Count(in)));
+      Call(GetDigitalOutputs(Count(in)));
       break;
     case 53:
-      GetDigitalInputValues(Or(in, b.raw1));
-      GetOneDigitalValue(Count(in), Or(in, u16));
+      rc = Status(GetDigitalInputValues(Or(in, b.raw1)));
+      ExpectUntouched(rc, b.raw1);
+      Got(GetOneDigitalValue(Count(in), Or(in, u16)), u16);
+      Done();
       break;
     case 54:
-      SetupOhmMeasurements(Count(in));
-      GetOhmValues(Count(in), Count(in));
+      Status(SetupOhmMeasurements(Count(in)));
+      Call(GetOhmValues(Count(in), Count(in)));
       break;
     case 55:
-      I2CWrite(Count(in), Count(in), Count(in));
-      I2CRead(Count(in), Count(in), Count(in));
+      Status(I2CWrite(Count(in), Count(in), Count(in)));
+      Call(I2CRead(Count(in), Count(in), Count(in)));
       break;
     case 56:
-      I2CWriteNoStop(Count(in), Count(in), Count(in));
-      I2CReadNoStop(Count(in), Count(in), Count(in));
+      Status(I2CWriteNoStop(Count(in), Count(in), Count(in)));
+      Call(I2CReadNoStop(Count(in), Count(in), Count(in)));
       break;
     case 57:
-      I2CSetSpeed(Count(in));
-      I2CGetSpeed(Count(in));
+      Status(I2CSetSpeed(Count(in)));
+      Call(I2CGetSpeed(Count(in)));
       break;
     case 58:
-      SetActiveRU3(Count(in));
-      GetActiveRU3(Or(in, u8));
+      rc = Status(SetActiveRU3(Count(in)));
+      Got(GetActiveRU3(Or(in, u8)), u8);
+      Done(rc == RU3_OK ? HostAct::kSelectUnit : HostAct::kOther);
       break;
-    case 59:
-      SetDAC7394(Value(in), Value(in));
+    case 59: {
+      d = Value(in);
+      d2 = Value(in);
+      rc = Status(SetDAC7394(d, d2));
+      Done();
+      if (rc == RU3_OK) CheckDac(pc_, d, d2);
       break;
+    }
     case 60:
-      SetMotorOn(Count(in), Count(in));
+      Call(SetMotorOn(Count(in), Count(in)));
       break;
     case 61:
       GetMaxSampleFrequency();
       GetMaxSampleFrequencyF();
       GetMaxRecordLength();
+      Done();
       break;
     case 62:
-      GetSquareWaveGenStatus();
-      GetFunctionGenStatus();
+      Status(GetSquareWaveGenStatus());
+      Status(GetFunctionGenStatus());
       GetDCLevelStatus();
-      GetNrChannels(Or(in, u16));
+      Got(GetNrChannels(Or(in, u16)), u16);
+      Done();
       break;
     default:
-      SetDataReadyCallback(Count(in));
-      SetDataReadyEvent(Count(in));
+      Status(SetDataReadyCallback(Count(in)));
+      Call(SetDataReadyEvent(Count(in)));
       break;
   }
+}
+
+// The simulated PC of every input: noisy inputs so that records differ, and
+// time decoupled from the wall clock so that a run repeats exactly.
+ru3::sim::SimConfig FuzzConfig() {
+  ru3::sim::SimConfig config;
+  // 8 V: the default trigger (0 V, rising, 10 codes of hysteresis on the
+  // 80 V range) fires, and auto-ranging has steps to take both ways.
+  config.inputs[0] = {ru3::sim::Shape::kSine, 8.0, 1000.0, 0.0, 0.01};
+  config.inputs[1] = {ru3::sim::Shape::kSquare, 0.5, 250.0, 0.0, 0.01};
+  config.wall_clock_coupling = false;
+  return config;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-  // The simulated instrument, with a noisy input so records differ.
-  setenv("RU3_SIMULATOR", "ch1=sine,1.5,1000;ch2=square,0.5,250;noise=0.01", 1);
   // Notices (no instrument found, ...) would flood the output.
   ru3::platform::SetMessageSink([](const std::string&) {});
   return 0;
@@ -357,10 +526,36 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static Buffers buffers;
+  static const ru3::sim::SimConfig config = FuzzConfig();
+  auto owned = std::make_unique<ru3::sim::SimulatedPc>(config);
+  ru3::sim::SimulatedPc& pc = *owned;
+  ru3::platform::ReplaceBackend(std::move(owned));
+  Truth truth(pc);
+
   FuzzedDataProvider in(data, size);
-  if (in.ConsumeBool()) InitInstrument(0);
-  for (int i = 0; i < kMaxCalls && in.remaining_bytes() > 0; ++i) Play(in, buffers);
-  DoMeasure(0);
-  ExitInstrument();
+  Player player(in, buffers, pc, truth);
+  SetHostFloatingPoint(in);
+  if (in.ConsumeBool()) {
+    truth.Before();
+    truth.After(HostAct::kInit, Status(InitInstrument(0)));
+  }
+  for (int i = 0; i < kMaxCalls && in.remaining_bytes() > 0; ++i) player.Step();
+  truth.Before();
+  truth.After(HostAct::kStopMeasuring, Status(DoMeasure(0)));
+  truth.Before();
+  Status(ExitInstrument());
+  truth.After(HostAct::kExit);
+  if (truth.SelectedUnit()) {
+    // Whatever unit the host left selected, the library opens again.
+    truth.Before();
+    truth.After(HostAct::kInit, Status(InitInstrument(0)));
+    truth.Before();
+    Status(ExitInstrument());
+    truth.After(HostAct::kExit);
+  }
+  // Everything the input allocated is given back before it ends: libFuzzer
+  // then has no reason to look for leaks.
+  ru3::platform::ReplaceBackend(nullptr);
+  std::fesetenv(FE_DFL_ENV);
   return 0;
 }

@@ -32,9 +32,13 @@ fuzz_seconds="${RU3_FUZZ_SECONDS:-60}"
 if [ "$fuzz_seconds" -gt 0 ]; then
   # New inputs land in the build tree; a crash leaves its input there too
   # (commit it under fuzz/corpus/ with the fix: the replay above keeps it).
+  # The rate is printed at the end (stat::average_exec_per_sec), with the
+  # machine's load beside it to judge it by.
   mkdir -p build/fuzz/found
+  echo "fuzzing ${fuzz_seconds} s; load average: $(cut -d' ' -f1-3 /proc/loadavg)"
   build/fuzz/fuzz/ru3_exports_fuzzer -max_total_time="$fuzz_seconds" -timeout=30 -rss_limit_mb=4096 \
     -print_final_stats=1 -artifact_prefix=build/fuzz/ build/fuzz/found fuzz/corpus
+  echo "fuzzing done; load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 fi
 
 cmake --preset tsan >/dev/null

@@ -124,7 +124,12 @@ void VOz3::ReadMemory(std::uint16_t address, std::uint16_t count, std::uint8_t* 
   BusStop();
 }
 
-void VOz3::LoadMemoryImage() { ReadMemory(0, static_cast<std::uint16_t>(abyMemory.size()), abyMemory.data()); }
+void VOz3::LoadMemoryImage() {
+#ifdef RU3_FAST_MEMORY_IMAGE
+  if (platform::CurrentBackend().ServeMemoryImage(abyMemory.data(), abyMemory.size())) return;
+#endif
+  ReadMemory(0, static_cast<std::uint16_t>(abyMemory.size()), abyMemory.data());
+}
 
 std::uint8_t VOz3::ImageByte(int address) const {
   if (address < 0 || address >= static_cast<int>(abyMemory.size())) return 0;

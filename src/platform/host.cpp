@@ -176,12 +176,13 @@ void ShowMessage(const std::string& text) {
 }
 
 std::uint32_t RegisterWindowMessageName(const std::string& name) {
-  // Every registration is recorded, in order; a name keeps the id it got
-  // first, as registered window messages do.
+  // Every name is recorded once, in the order of first registration, and
+  // keeps the id it got first, as registered window messages do (a host that
+  // opens the instrument again and again registers the same names again).
   std::vector<std::string>& names = MessageNames();
   std::size_t index = 0;
   while (index < names.size() && names[index] != name) ++index;
-  names.push_back(name);
+  if (index == names.size()) names.push_back(name);
   return RegisterSystemMessage(name, static_cast<std::uint32_t>(0xC000 + index));
 }
 

@@ -13,6 +13,7 @@
 // operating system.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -76,6 +77,13 @@ class Backend {
 
   // Makes everything written so far durable (the port trace's file).
   virtual void Flush() {}
+
+  // The fuzz build only (RU3_FAST_MEMORY_IMAGE): a back end that holds the
+  // instrument's serial memory itself may hand the whole image over in one
+  // piece, the bytes a read of the memory over the bus would give now, instead
+  // of the hundred thousand port accesses of that read. False: read it over
+  // the bus.
+  virtual bool ServeMemoryImage(std::uint8_t* /*image*/, std::size_t /*size*/) { return false; }
 };
 
 // The current back end. Chosen at first use from the environment:
@@ -165,7 +173,7 @@ void SetMessageSink(std::function<void(const std::string&)> sink);
 // Registers a window message name and returns its id. POSIX records the
 // names in order and hands out ids from 0xC000 upwards.
 std::uint32_t RegisterWindowMessageName(const std::string& name);
-// Every name registered so far, in order (POSIX; empty on Windows).
+// Every name registered so far, once each, in order (POSIX; empty on Windows).
 std::vector<std::string> RegisteredMessageNames();
 
 }  // namespace ru3::platform

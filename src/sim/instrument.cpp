@@ -54,6 +54,18 @@ void Instrument::WriteRegister(int unit, int r, std::uint8_t value, std::uint64_
   if (r == 5) u.dac.OnRegister5(old, value);
   if (r == 9) u.dac.OnRegister9(value);
   if (unit != 0) return;
+  if (r == 13 && (old & 8) == 0 && (value & 9) == 9) {
+    ++records_.records;
+    records_.input = {front_end_.State(0), front_end_.State(1)};
+    records_.trigger_source = u.regs[10];
+    records_.cut_short = false;
+  } else if (r == 13 && (old & 9) == 9 && (value & 8) == 0 && acquisition_.State().running) {
+    records_.cut_short = true;
+  }
+  if (r == 15 && value == 3) {
+    ++records_.read_outs;
+    records_.read_out_record = records_.records;
+  }
 
   switch (r) {
     case 1:

@@ -66,6 +66,7 @@ class Instrument {
   [[nodiscard]] const Acquisition& acquisition() const { return acquisition_; }
   // Changes an input signal at `now` (samples before keep the old signal).
   void SetSource(int ch, const SignalSource& source, std::uint64_t now);
+  [[nodiscard]] const RecordState& records() const { return records_; }
 
  private:
   struct Unit {
@@ -86,6 +87,7 @@ class Instrument {
   AnalogInputs inputs_;
   Acquisition acquisition_;
   Eeprom eeprom_;
+  RecordState records_;
 };
 
 }  // namespace ru3::sim

@@ -67,6 +67,7 @@ void SimulatedPc::Out(std::uint16_t port, std::uint8_t value) {
   Tick();
   std::uint16_t offset = 0;
   Port* p = PortAt(port, &offset);
+  if (p == nullptr || !p->held) ++unclaimed_accesses_;
   if (p == nullptr) return;
   const bool instrument = p->base == instrument_base_ && !faults_.unplugged;
   if (offset == 0) {
@@ -82,6 +83,7 @@ std::uint8_t SimulatedPc::In(std::uint16_t port) {
   Tick();
   std::uint16_t offset = 0;
   Port* p = PortAt(port, &offset);
+  if (p == nullptr || !p->held) ++unclaimed_accesses_;
   if (p == nullptr) return 0xFF;
   if (offset == 0) return p->data;
   if (offset == 2) return p->control;
@@ -186,5 +188,16 @@ void SimulatedPc::SetWallClockCoupling(bool on) {
 }
 
 void SimulatedPc::AdvanceTime(std::uint64_t ns) { now_ns_ += ns; }
+
+RecordState SimulatedPc::Records() const { return instrument_->records(); }
+
+bool SimulatedPc::ServeMemoryImage(std::uint8_t* image, std::size_t size) {
+  std::uint16_t offset = 0;
+  const Port* p = instrument_base_ == 0 ? nullptr : PortAt(instrument_base_, &offset);
+  if (p == nullptr || !p->held || faults_.unplugged || faults_.eeprom_silent || (p->data & 0x30) != 0x30) return false;
+  const std::array<std::uint8_t, 256>& memory = instrument_->eeprom().memory();
+  std::copy_n(memory.begin(), std::min(size, memory.size()), image);
+  return true;
+}
 
 }  // namespace ru3::sim

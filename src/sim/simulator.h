@@ -136,6 +136,18 @@ struct AcquisitionState {
   double sample_rate_hz = 0.0;     // rate the sample clock produces now
 };
 
+// What the measuring unit held when it last started a record (register 13's
+// run bit rising with sample writing on, as arming does; the read-out's seek
+// writes nothing and is no record), and what has been read out since.
+struct RecordState {
+  std::uint64_t records = 0;                  // records started so far
+  std::array<InputStageState, 2> input{};     // both channels' front end at the start
+  std::uint8_t trigger_source = 0;            // register 10 at the start
+  bool cut_short = false;  // its run was stopped by a register write before the post-trigger count ended it
+  std::uint64_t read_outs = 0;                // sample-lane selections (one per channel read) so far
+  std::uint64_t read_out_record = 0;          // `records` at the last of them
+};
+
 // ---- The simulated PC ------------------------------------------------------
 
 class SimulatedPc final : public platform::Backend {
@@ -177,6 +189,13 @@ class SimulatedPc final : public platform::Backend {
 
   [[nodiscard]] std::uint64_t NowNs() const { return now_ns_; }
   [[nodiscard]] std::uint64_t AccessCount() const { return accesses_; }
+  [[nodiscard]] RecordState Records() const;
+  // Port accesses outside every port whose device is open (held) now.
+  [[nodiscard]] std::uint64_t UnclaimedAccesses() const { return unclaimed_accesses_; }
+
+  // The EEPROM image, when the instrument's port is held and a bus read would
+  // reach the memory now (unit 1 selected, plugged in, the memory answering).
+  bool ServeMemoryImage(std::uint8_t* image, std::size_t size) override;
 
   // ---- Test controls ----
   void SetInput(int channel, const SignalSource& source);
@@ -210,6 +229,7 @@ class SimulatedPc final : public platform::Backend {
   std::unique_ptr<Instrument> instrument_;
   std::uint64_t now_ns_ = 0;
   std::uint64_t accesses_ = 0;
+  std::uint64_t unclaimed_accesses_ = 0;
   Faults faults_;
   std::chrono::steady_clock::time_point wall_synced_;  // real time of the last sync
   std::uint64_t synced_ns_ = 0;                         // simulated time then

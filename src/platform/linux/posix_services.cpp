@@ -19,6 +19,7 @@ std::uint32_t RegisterSystemMessage(const std::string& /*name*/, std::uint32_t f
   return fallback_id;
 }
 
+#ifndef RU3_MANUAL_POLL_TIMER  // the fuzz build fires the ticks itself (manual_poll_timer.cpp)
 struct PollTimer::Impl {
   std::function<void()> on_tick;
   std::atomic<bool> enabled{false};
@@ -62,14 +63,15 @@ PollTimer::~PollTimer() {
   }
 }
 
+void PollTimer::SetEnabled(bool enabled) { impl_->enabled.store(enabled); }
+
+bool PollTimer::Enabled() const { return impl_->enabled.load(); }
+#endif
+
 struct DeviceWindow::Impl {};
 
 DeviceWindow::DeviceWindow(std::function<void(std::uint32_t)> /*on_message*/) {}
 
 DeviceWindow::~DeviceWindow() = default;
-
-void PollTimer::SetEnabled(bool enabled) { impl_->enabled.store(enabled); }
-
-bool PollTimer::Enabled() const { return impl_->enabled.load(); }
 
 }  // namespace ru3::platform

@@ -1,0 +1,86 @@
+// What the exports fuzzer checks after every call: the library's answers and
+// what it did to the instrument, against what the simulated PC observed.
+//
+// A violated invariant aborts the input with one line naming it, so that
+// libFuzzer keeps the input as a crash. Each invariant's name says the sound
+// behaviour it stands for.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "sim/simulator.h"
+
+namespace ru3::fuzz {
+
+// Reports the broken invariant and aborts (unless RU3_FUZZ_IGNORE names it).
+void Violated(const char* invariant, const char* detail = "");
+
+// Every status code is one of the seven; returns the code.
+std::uint16_t Status(std::uint16_t code);
+
+// The DAC codes of some unit are those of the volts asked for, as the library
+// computes them in the default floating-point environment.
+void CheckDac(const sim::SimulatedPc& pc, double first, double second);
+
+// What the host asked for, as far as the checks need to know it.
+enum class HostAct : std::uint8_t {
+  kOther,
+  kInit,
+  kExit,
+  kRangeSetting,   // SetSensitivity, SetAutoRanging
+  kStopMeasuring,  // DoMeasure(0) answered 0
+  kStartMeasuring, // DoMeasure(other) or ADC_Start answered 0
+  kSelectUnit,     // SetActiveRU3 answered 0
+  kTimerTick,      // a tick of the poll timer, no host call
+};
+
+class Truth {
+ public:
+  explicit Truth(sim::SimulatedPc& pc) : pc_(pc) {}
+
+  // Before and after every host call (or timer tick). `status` is the call's
+  // answer where it has one.
+  void Before();
+  void After(HostAct act, std::uint16_t status = 0);
+
+  // Raw words or volts the host just got for channel `ch` (1, 2), positions
+  // [first, first + count).
+  void CheckRaw(int ch, std::int32_t first, const std::uint16_t* words, std::int32_t count) const;
+  void CheckVolts(int ch, std::int32_t first, const double* volts, std::int32_t count) const;
+
+  [[nodiscard]] bool Open() const { return open_; }
+  [[nodiscard]] bool SelectedUnit() const { return selected_unit_; }
+
+ private:
+  void CheckArming(const sim::RecordState& now, HostAct act);
+  void TakeRecord(const sim::RecordState& now);
+  void CheckClock() const;
+
+  sim::SimulatedPc& pc_;
+  bool open_ = false;
+  bool measuring_ = false;       // timer-driven measuring is switched on
+  bool selected_unit_ = false;   // some unit was selected since the last opening
+  std::uint64_t accesses_before_ = 0;
+  sim::RecordState seen_;        // the simulator's records after the last check
+  std::array<int, 3> armed_range_{};   // [ch]: range the last record was started on; 0 = unknown
+  bool range_set_ = true;        // the host set ranges since the last record started
+  std::uint64_t read_outs_at_arming_ = 0;
+
+  // The record the library holds since the last read-out, as the instrument
+  // had it: words per position (0x7FFF where it holds no sample) and the full
+  // scale it was measured with.
+  struct Record {
+    bool known = false;
+    std::array<bool, 3> read{};              // [ch]
+    std::array<double, 3> full_scale{};      // [ch]
+    // [2 * (ch - 1) + k]: k = 0 the record as a free-running or forced
+    // trigger leaves it, k = 1 as a channel trigger does (two samples earlier
+    // in the ring, for the same post-trigger count).
+    std::array<std::vector<std::uint16_t>, 4> words;
+  };
+  Record record_;
+};
+
+}  // namespace ru3::fuzz

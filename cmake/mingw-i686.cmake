@@ -1,9 +1,11 @@
-# Cross-build for 32-bit Windows with Debian's MinGW-w64 (POSIX thread model,
-# so the C++ runtime's mutexes are available; everything linked statically).
+# Cross-build for 32-bit Windows with Debian's MinGW-w64, win32 thread model:
+# the library is single-threaded on Windows, so it takes no thread runtime
+# (no winpthreads, whose imports Windows 2000 and XP lack). The C and C++
+# runtimes are linked statically.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

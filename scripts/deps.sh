@@ -12,22 +12,48 @@ main_packages=(
   gcc
   libcairo2-dev
   libcli11-dev
+  libcpp-httplib-dev
   libieee1284-3-dev
   ninja-build
+  nlohmann-json3-dev
   pkg-config
 )
-# The Windows build needs the MinGW-w64 cross compiler and, to run its host
-# test, Wine (32-bit packages of the i386 architecture).
+# The Windows builds need the MinGW-w64 cross compilers of the win32 thread
+# model (no winpthreads) for x86 and x86-64 and, to run their host tests,
+# Wine: wine32 of the i386 architecture beside wine64. The packaging tests
+# need Doxygen, the Debian package tools, man, and Debian's Python with numpy,
+# matplotlib, pytest and what pip builds a package with. The ru3 serve tests
+# need Node.js for the page, Chromium, and pyvisa with its socket back end.
 test_packages=(
   binutils-mingw-w64-i686
+  binutils-mingw-w64-x86-64
+  chromium
   clang
-  g++-mingw-w64-i686
+  doxygen
+  dpkg-dev
+  file
+  g++-mingw-w64-i686-win32
+  g++-mingw-w64-x86-64-win32
   libbenchmark-dev
   libclang-rt-dev
   libgmock-dev
   libgtest-dev
+  man-db
+  nodejs
+  python3-matplotlib
+  python3-numpy
+  python3-pil
+  python3-pip
+  python3-pytest
+  python3-pyvisa
+  python3-pyvisa-py
+  python3-setuptools
+  python3-venv
+  python3-websocket
+  python3-wheel
   wine
   wine32:i386
+  wine64
 )
 case "$group" in
   main) packages=("${main_packages[@]}") ;;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the library and runs the whole test suite: the Linux build, then the
-# Windows DLL.dll (export table, and a Win32 host under Wine), then the whole
+# Windows DLL.dll for x86 and x86-64 (export and import tables, and Win32
+# hosts under Wine: simulator, InpOut stand-in, driver notice), then the whole
 # suite again under AddressSanitizer + UndefinedBehaviorSanitizer (leaks
 # included), the exports fuzzer for a bounded time from its committed corpus,
 # and the threading and load tests under ThreadSanitizer.
@@ -11,9 +12,14 @@ bash scripts/deps.sh test
 cmake --preset default >/dev/null
 cmake --build --preset default
 ctest --preset default
+# ru3 serve: the page from npm, a VISA client, headless Chromium, a 60 s load test.
+bash tests/serve/run.sh
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
 ctest --preset win32
+cmake --preset win64 >/dev/null
+cmake --build --preset win64
+ctest --preset win64
 
 cmake --preset asan >/dev/null
 cmake --build --preset asan

@@ -152,6 +152,20 @@ TEST_F(Discovery, ConfigurationDecidesAloneOnThe9xFamily) {
   EXPECT_TRUE(pc->delays.empty());
 }
 
+TEST_F(Discovery, ConfigurationFillsWhatProbingMissedOnTheNTFamily) {
+  // A PCI Express card at 0xD010 named LPT2 beside the classic LPT1. The
+  // configuration's base for LPT3 is a probed address, which the probing
+  // steps alone decide on; LPT1, found, is not looked up.
+  pc->devices = {"LPT1", "LPT2", "LPT3"};
+  pc->ports = {0x378, 0xD010};
+  pc->configured = {{"LPT1", 0xC000}, {"LPT2", 0xD010}, {"LPT3", 0x278}};
+  DiscoverPorts();
+  EXPECT_EQ(LptAddress, (Table{0x378, 0xD010, 0}));
+  const std::vector<Probe> expected = {{"LPT1", 0x378}, {"LPT2", 0x278}, {"LPT3", 0x3BC},
+                                       {"LPT2", 0x3BC}, {"LPT3", 0x278}, {"LPT2", 0xD010}};
+  EXPECT_EQ(pc->probes, expected);
+}
+
 TEST_F(Discovery, UnknownFamilyLeavesTheTableAlone) {
   pc->platform_id = 0;
   LptAddress = {0x111, 0, 0x333};

@@ -1,13 +1,15 @@
 // Printer-port discovery: the base addresses of LPT1, LPT2 and LPT3.
 //
-// On the 9x family the system's device configuration knows them. On the NT
-// family (and on Linux and the simulator, which report themselves as NT) the
-// classic addresses are probed: a port counts as present when a device of
-// that name opens and the data register at the address holds the pattern
-// 0xAA written to it 100 ms earlier. Every entry is probed at its first-choice
-// address, then the entries still empty try the other addresses in a fixed
-// order, never taking an address that another entry already holds at its own
-// first choice.
+// On the 9x family the system's device configuration knows them. Where the
+// system lists its ports with their bases (Linux), each port is probed at its
+// own base. On the NT family (and the simulator) the classic addresses are
+// probed: a port counts as present when a device of that name opens and the
+// data register at the address holds the pattern 0xAA written to it 100 ms
+// earlier. Every entry is probed at its first-choice address, then the entries
+// still empty try the other addresses in a fixed order, never taking an
+// address that another entry already holds at its own first choice. An entry
+// still empty then takes the base the system's configuration gives for it,
+// when that is not one of the probed addresses and a port answers there.
 #include <string>
 
 #include "platform/Global.h"
@@ -29,6 +31,10 @@ constexpr std::int32_t kProbeSettleMs = 100;
 // Device names are copied into a buffer of ten characters and a terminator
 // before they are opened; longer names are cut there.
 constexpr std::size_t kDeviceNameChars = 10;
+
+bool IsProbedAddress(std::uint64_t base) {
+  return base == kLpt1Classic || base == kLpt2Classic || base == kLpt3Classic || base == kLpt1LastResort;
+}
 
 // Entry `entry` (0..2) := address when the probe answers, else 0.
 void ProbeInto(int entry, std::uint16_t address, const char* name) {
@@ -60,6 +66,16 @@ void DiscoverPorts() {
       }
       return;
     case platform::kPlatformNT: {
+      if (backend.PortBasesFromSystem()) {
+        // The system knows each port's base (a PCI card's too): that base is
+        // the one probed, and the only one.
+        for (int i = 0; i < 3; ++i) {
+          const std::uint64_t base = backend.LookupPortBase(LptName(i));
+          const bool answered = base != 0 && base <= 0xFFFD && ProbePort(static_cast<std::uint16_t>(base), LptName(i));
+          LptAddress[static_cast<std::size_t>(i)] = answered ? static_cast<std::int32_t>(base) : 0;
+        }
+        return;
+      }
       // First choices.
       ProbeInto(0, kLpt1Classic, "LPT1");
       ProbeInto(1, kLpt2Classic, "LPT2");
@@ -75,6 +91,16 @@ void DiscoverPorts() {
       // LPT3 fallbacks.
       if (lpt(2) == 0 && lpt(0) != kLpt1Classic) ProbeInto(2, kLpt1Classic, "LPT3");
       if (lpt(2) == 0 && lpt(0) != kLpt2Classic) ProbeInto(2, kLpt2Classic, "LPT3");
+      // Ports away from the probed addresses (PCI and PCI Express cards):
+      // the system's configuration knows their base, the probe confirms it.
+      // A probed address stays with the steps above, which decided on it.
+      for (int i = 0; i < 3; ++i) {
+        if (lpt(i) != 0) continue;
+        const std::string name = LptName(i);
+        const std::uint64_t base = backend.LookupPortBase(name);
+        if (base == 0 || base > 0xFFFD || IsProbedAddress(base)) continue;
+        ProbeInto(i, static_cast<std::uint16_t>(base), name.c_str());
+      }
       return;
     }
     default:

@@ -17,8 +17,10 @@ void Delay(std::int32_t ms) { platform::CurrentBackend().Delay(ms); }
 std::uint32_t TickCount() { return platform::CurrentBackend().TickCount(); }
 
 bool CheckPortDriver() {
-  if (platform::CurrentBackend().PortDriverPresent()) return true;
-  platform::ShowMessage(kPortDriverMessage);
+  platform::Backend& backend = platform::CurrentBackend();
+  if (backend.PortDriverPresent()) return true;
+  const std::string notice = backend.PortDriverNotice();
+  if (!notice.empty()) platform::ShowMessage(notice);
   return false;
 }
 

@@ -54,7 +54,8 @@ inline constexpr const char* kPortDriverMessage =
 extern std::array<std::int32_t, 3> LptAddress;
 
 // Fills LptAddress: from the system configuration on the 9x family, by probing
-// the classic addresses on the NT family (and on Linux and the simulator).
+// the classic addresses on the NT family (and on Linux and the simulator),
+// then the configuration's base for an entry probing left empty.
 void DiscoverPorts();
 
 // True when the named device opens and the data register at `address` holds

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Global.h"
 #include "platform/backends.h"
 
 #ifdef _WIN32
@@ -106,6 +107,8 @@ bool g_configuration_ok = true;
 
 std::unique_ptr<Backend> CreateNullBackend() { return std::make_unique<NullBackend>(); }
 
+std::string Backend::PortDriverNotice() { return kPortDriverMessage; }
+
 void Backend::Delay(std::int32_t ms) {
   const std::uint32_t start = TickCount();
   if (ms <= 0) {
@@ -146,8 +149,8 @@ void FlushBackend() {
   if (state.backend) state.backend->Flush();
 }
 
-std::recursive_mutex& LibraryMutex() {
-  static std::recursive_mutex mutex;
+LibraryLock& LibraryMutex() {
+  static LibraryLock mutex;
   return mutex;
 }
 

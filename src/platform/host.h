@@ -44,6 +44,10 @@ class Backend {
   // True when this process may reach printer ports at all. Shows nothing:
   // the caller (CheckPortDriver) shows the notice.
   virtual bool PortDriverPresent() = 0;
+  // The notice CheckPortDriver shows when PortDriverPresent() is false: the
+  // NT driver notice unless a back end names what is missing in its own
+  // system's terms; empty when nothing is to be shown (said once already).
+  virtual std::string PortDriverNotice();
 
   // Named devices: open a device name without sharing, as the claim of
   // detection and the device test of probing do. kNoDevice when the name
@@ -54,9 +58,15 @@ class Backend {
   // 1 = 9x family (addresses from the system configuration), 2 = NT family
   // (addresses found by probing). Linux and the simulator probe: 2.
   virtual int PlatformId() { return kPlatformNT; }
-  // 9x family only: base address of the named port from the system's device
-  // configuration, 0 when not found.
+  // Base address of the named port from the system's device configuration,
+  // 0 when not found: the only source on the 9x family; on the NT family
+  // asked for the entries that probing the classic addresses left empty; and
+  // the port's own base where PortBasesFromSystem().
   virtual std::uint64_t LookupPortBase(const std::string& /*name*/) { return 0; }
+  // True when the system itself knows where each named port sits (Linux: the
+  // kernel's port list, cards included): discovery then probes each port at
+  // its LookupPortBase() instead of trying the classic addresses.
+  virtual bool PortBasesFromSystem() { return false; }
 
   // Millisecond tick count; 32 bits, wraps after 2^32 ms.
   virtual std::uint32_t TickCount() = 0;
@@ -93,7 +103,20 @@ void FlushBackend();
 
 // The one library-wide lock: every exported call and every poll-timer tick
 // hold it for their whole duration. Recursive, as exports call exports.
-std::recursive_mutex& LibraryMutex();
+// On Windows the library is single-threaded by design (the poll timer and the
+// hidden window run on the host's message loop), so the lock does nothing and
+// the DLL needs no thread runtime.
+#ifdef _WIN32
+class LibraryLock {
+ public:
+  void lock() {}
+  void unlock() {}
+  bool try_lock() { return true; }
+};
+#else
+using LibraryLock = std::recursive_mutex;
+#endif
+LibraryLock& LibraryMutex();
 
 // A periodic 1 ms callback. On POSIX it runs on a timer thread of its own,
 // under LibraryMutex(); a tick is skipped rather than waited for while a call

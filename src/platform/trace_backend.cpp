@@ -29,10 +29,12 @@ class TraceBackend final : public Backend {
     return value;
   }
   bool PortDriverPresent() override { return inner_->PortDriverPresent(); }
+  std::string PortDriverNotice() override { return inner_->PortDriverNotice(); }
   DeviceHandle OpenDevice(const std::string& name) override { return inner_->OpenDevice(name); }
   void CloseDevice(DeviceHandle handle) override { inner_->CloseDevice(handle); }
   int PlatformId() override { return inner_->PlatformId(); }
   std::uint64_t LookupPortBase(const std::string& name) override { return inner_->LookupPortBase(name); }
+  bool PortBasesFromSystem() override { return inner_->PortBasesFromSystem(); }
   std::uint32_t TickCount() override { return inner_->TickCount(); }
   void Delay(std::int32_t ms) override { inner_->Delay(ms); }
   void Flush() override {

@@ -22,7 +22,9 @@
 #include "plot.h"
 #include "progress.h"
 #include "ru3/ru3.h"
+#include "serve/serve.h"
 #include "session.h"
+#include "system_ports.h"
 #include "trace.h"
 #include "watch.h"
 
@@ -75,6 +77,11 @@ int RunInfo(const GlobalOptions& global) {
                 (date >> 24) & 0xFF);
   std::printf("instrument         RU3, %s variant\n", max_rate > 200000 ? "400 kHz" : "200 kHz");
   std::printf("found on           %s\n", port.c_str());
+  if (!where.simulated) {
+    if (const std::string claim = ClaimText(where.port, session.registered()); !claim.empty()) {
+      std::printf("claim              %s\n", claim.c_str());
+    }
+  }
   std::printf("serial number      %d\n", serial);
   std::printf("calibration date   %s\n", calibrated);
   std::printf("channels           %u\n", static_cast<unsigned>(channels));
@@ -347,6 +354,9 @@ int Main(int argc, char** argv) {
   trace_command->add_flag("--registers", registers, "also show every register write and read");
   trace_command->add_flag("--samples", samples, "also list every sample code read");
 
+  ru3serve::ServeOptions serve_options;
+  CLI::App* serve = ru3serve::AddServeCommand(app, serve_options);
+
   // The first word that is no option (or an option's value) names the
   // command: say so plainly when it names none.
   for (int i = 1; i < argc; ++i) {
@@ -384,6 +394,7 @@ int Main(int argc, char** argv) {
   if (dac->parsed()) return RunDac(global, dac_volts, hold);
   if (motor->parsed()) return RunMotor(global, motor_states, hold);
   if (trace_command->parsed()) return RunTrace(trace_file, registers, samples);
+  if (serve->parsed()) return ru3serve::RunServe(global, serve_options);
   return kExitUsage;
 }
 

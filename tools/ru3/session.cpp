@@ -1,6 +1,5 @@
 #include "session.h"
 
-#include <glob.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "failure.h"
+#include "system_ports.h"
 #include "ru3/ru3.h"
 #include "trace.h"
 
@@ -116,16 +116,6 @@ unsigned SystemPortBase(int n) {
   return base;
 }
 
-std::vector<std::string> Glob(const std::string& pattern) {
-  std::vector<std::string> paths;
-  glob_t result{};
-  if (::glob(pattern.c_str(), 0, nullptr, &result) == 0) {
-    for (std::size_t i = 0; i < result.gl_pathc; ++i) paths.emplace_back(result.gl_pathv[i]);
-  }
-  ::globfree(&result);
-  return paths;
-}
-
 }  // namespace
 
 void ApplySimulate(const GlobalOptions& options) {
@@ -200,23 +190,8 @@ std::string NoInstrumentReason(const std::string& trace_path) {
     return "the simulated PC offers no printer port with an instrument (RU3_SIMULATOR=\"" +
            std::string(std::getenv("RU3_SIMULATOR")) + "\")";
   }
-  const std::vector<std::string> devices = Glob("/dev/parport[0-9]*");
-  if (devices.empty()) {
-    if (!Glob("/proc/sys/dev/parport/parport[0-9]*").empty()) {
-      return "driver missing: the kernel has a printer port but no /dev/parport device; load the ppdev module "
-             "(modprobe ppdev)";
-    }
-    return "no printer port: this computer shows no parallel port (no /dev/parport*)";
-  }
-  std::vector<std::string> denied;
-  for (const std::string& device : devices) {
-    if (::access(device.c_str(), R_OK | W_OK) != 0) denied.push_back(device);
-  }
-  if (denied.size() == devices.size()) {
-    return "no permission: cannot open " + denied.front() +
-           " (join the group that owns it, usually lp, or run as root)";
-  }
-  return "nothing answering on the printer ports, or the port is held by another program";
+  if (const std::string problem = SystemPortProblem(); !problem.empty()) return problem;
+  return "nothing answering on the printer ports";
 }
 
 Session::Session(const GlobalOptions& options, bool locate) {
@@ -260,6 +235,8 @@ Session::Session(const GlobalOptions& options, bool locate) {
     throw Failure("no instrument found: " + reason, kExitNoInstrument);
   }
   open_ = true;
+  // How the port is held shows in the kernel's devices while it is open.
+  if (!location_.simulated) registered_ = RegisteredPortDevices();
   if (own) own_trace_ = own->Release();
   if (options.unit != 0) {
     Check(SetActiveRU3(static_cast<std::uint32_t>(options.unit)), "selecting unit " + std::to_string(options.unit));

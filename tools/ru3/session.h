@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ru3cli {
 
@@ -48,10 +49,14 @@ class Session {
   void Close() noexcept;
 
   const Location& location() const { return location_; }
+  // The kernel devices registered on parport0..2 while the instrument was
+  // open (empty under the simulator).
+  const std::vector<std::vector<std::string>>& registered() const { return registered_; }
 
  private:
   bool open_ = false;
   Location location_;
+  std::vector<std::vector<std::string>> registered_;
   std::string trace_path_;  // the trace to decode at Close, when locating
   std::uintmax_t trace_offset_ = 0;
   std::string own_trace_;  // a temporary trace this session removes

@@ -31,11 +31,13 @@ std::uint32_t RegisterSystemMessage(const std::string& name, std::uint32_t /*fal
 
 namespace {
 
+// The module this code was loaded with: the allocation base of the memory
+// that holds it (every Windows has VirtualQuery; GetModuleHandleExA came
+// with XP).
 HINSTANCE ModuleInstance() {
-  HMODULE module = nullptr;
-  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCSTR>(&ModuleInstance), &module);
-  return module;
+  MEMORY_BASIC_INFORMATION info{};
+  if (VirtualQuery(reinterpret_cast<LPCVOID>(&ModuleInstance), &info, sizeof(info)) == 0) return nullptr;
+  return static_cast<HINSTANCE>(info.AllocationBase);
 }
 
 // A hidden window class whose procedure hands every message to the object

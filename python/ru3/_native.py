@@ -1,0 +1,188 @@
+"""The C library underneath: finding libru3, and the signature of each of its
+115 exported functions for ctypes.
+
+``RU3_LIBRARY`` in the environment names the library file to load (a build
+tree's ``libru3.so.1``, say); otherwise the installed one is loaded by its
+soname, ``libru3.so.1``.
+"""
+
+from __future__ import annotations
+
+import ctypes
+import os
+import threading
+
+SONAME = "libru3.so.1"
+
+_TYPES = {
+    "u8": ctypes.c_uint8,
+    "u16": ctypes.c_uint16,
+    "u32": ctypes.c_uint32,
+    "i32": ctypes.c_int32,
+    "f64": ctypes.c_double,
+}
+
+# Every export as "result name(arguments)", in the order of the header; a
+# trailing * is a pointer to that type (a single value or a host buffer).
+PROTOTYPES = """
+u16 InitInstrument(u32)
+u16 ExitInstrument()
+i32 GetMaxSampleFrequency()
+f64 GetMaxSampleFrequencyF()
+i32 GetMaxRecordLength()
+u16 GetSquareWaveGenStatus()
+u16 GetFunctionGenStatus()
+u16 GetFuncGenMaxAmplitude(f64*)
+i32 GetDCLevelStatus()
+u16 GetNrChannels(u16*)
+u16 SetDataReadyCallback(u32)
+u16 SetDataReadyEvent(u32)
+u16 StartMeasurement()
+u16 ADC_Start()
+u16 ADC_Running()
+u16 ADC_Abort()
+u16 ADC_Triggered()
+u16 ADC_Ready()
+u16 ADC_ForceTrig()
+u16 DoMeasure(i32)
+u16 GetMeasurement(f64*, f64*)
+u16 GetOneMeasurement(i32, f64*, f64*)
+u16 GetMeasurementRaw(u16*, u16*)
+u16 GetOneMeasurementRaw(i32, u16*, u16*)
+u16 GetOneMeasurementRawCh(u32, i32, u16*)
+u16 ADC_GetData(u16*, u16*)
+u16 ADC_GetDataVolt(f64*, f64*)
+u16 ADC_GetDataCh(u32, u16*)
+u16 ADC_GetDataVoltCh(u32, f64*)
+u16 GetDigitalInputValues(u16*)
+u16 GetOneDigitalValue(u32, u16*)
+u16 GetMeasureMode(u8*)
+u16 SetMeasureMode(u32)
+i32 GetRecordLength()
+u16 SetRecordLength(u32)
+i32 GetPostSamples()
+u16 SetPostSamples(u32)
+i32 GetSampleFrequency()
+u16 SetSampleFrequency(u32*)
+f64 GetSampleFrequencyF()
+u16 SetSampleFrequencyF(f64*)
+u16 GetResolution(u8*)
+u16 SetResolution(u32)
+u16 GetExternalClock(u16*)
+u16 SetExternalClock(u32)
+u16 SetInstrumentConfig(u32)
+u16 GetInstrumentConfig(u16*)
+u16 SetTransferMode(u32)
+u16 GetTransferMode(u32*)
+u16 GetSensitivity(u32, f64*)
+u16 SetSensitivity(u32, f64*)
+u16 GetAutoRanging(u32, u8*)
+u16 SetAutoRanging(u32, u32)
+u16 GetCoupling(u32, u8*)
+u16 SetCoupling(u32, u32)
+u16 GetDcLevel(u32, f64*)
+u16 SetDcLevel(u32, f64)
+u16 GetTriggerSource(u8*)
+u16 SetTriggerSource(u32)
+u16 GetTriggerMode(u8*)
+u16 SetTriggerMode(u32)
+u16 GetTriggerModeCh(u32, u8*)
+u16 SetTriggerModeCh(u32, u32)
+u16 GetTriggerLevel(u32, f64*)
+u16 SetTriggerLevel(u32, f64)
+u16 GetTriggerHys(u32, f64*)
+u16 SetTriggerHys(u32, f64)
+u16 GetPXITriggerSlopes(u8*)
+u16 SetPXITriggerSlopes(u32)
+u16 GetPXITriggerEnables(u8*)
+u16 SetPXITriggerEnables(u32)
+i32 GetTriggerTimeOut()
+u16 SetTriggerTimeOut(u32)
+u16 GetCalibrationDate(i32*)
+u16 GetSerialNumber(i32*)
+u16 GetAvailableResolutions(f64*)
+u16 GetAvailableSensitivities(f64*)
+i32 GetSquareWaveGenFrequency()
+u16 SetSquareWaveGenFrequency(u32*)
+u16 GetFuncGenFrequency(f64*)
+u16 SetFuncGenFrequency(f64*)
+u16 GetFuncGenAmplitude(f64*)
+u16 SetFuncGenAmplitude(f64)
+u16 GetFuncGenSignalType(u16*)
+u16 SetFuncGenSignalType(u32)
+u16 GetFuncGenDCOffset(f64*)
+u16 SetFuncGenDCOffset(f64)
+u16 GetFuncGenSymmetry(f64*)
+u16 SetFuncGenSymmetry(f64)
+u16 GetFuncGenOutputOn(u16*)
+u16 SetFuncGenOutputOn(u32)
+u16 FillFuncGenMemory(u32, u16*)
+u16 FuncGenBurst(u32)
+u16 SetFuncGenTrigSource(u32)
+u16 GetFuncGenTrigSource(u8*)
+u16 SetFuncGenMode(u32)
+u16 GetFuncGenMode(u32)
+u16 SetFuncGenEnable(u32)
+u16 GetFuncGenEnable(u16*)
+u16 SetFuncGenAmplitudeRange(u32)
+u16 GetFuncGenAmplitudeRange(u32)
+u16 SetDigitalOutputs(u32)
+u16 GetDigitalOutputs(u32)
+u16 SetupOhmMeasurements(u32)
+u16 GetOhmValues(u32, u32)
+u16 I2CWrite(u32, u32, u32)
+u16 I2CRead(u32, u32, u32)
+u16 I2CWriteNoStop(u32, u32, u32)
+u16 I2CReadNoStop(u32, u32, u32)
+u16 I2CSetSpeed(u32)
+u16 I2CGetSpeed(u32)
+u16 GetActiveRU3(u8*)
+u16 SetActiveRU3(u32)
+u16 SetDAC7394(f64, f64)
+u16 SetMotorOn(u32, u32)
+"""
+
+
+def _ctype(text: str):
+    if text.endswith("*"):
+        return ctypes.POINTER(_TYPES[text[:-1]])
+    return _TYPES[text]
+
+
+def parse_prototypes(text: str = PROTOTYPES) -> dict[str, tuple[str, list[str]]]:
+    """name -> (result type, argument types) as written in PROTOTYPES."""
+    table = {}
+    for line in text.strip().splitlines():
+        result, rest = line.split(" ", 1)
+        name, args = rest.rstrip(")").split("(")
+        table[name] = (result, [a.strip() for a in args.split(",") if a.strip()])
+    return table
+
+
+_lock = threading.Lock()
+_library: ctypes.CDLL | None = None
+
+
+def library() -> ctypes.CDLL:
+    """The loaded library with every export's argument and result types set.
+
+    Loaded once per process: the library keeps one instrument for the whole
+    process, whoever loads it.
+    """
+    global _library
+    with _lock:
+        if _library is None:
+            path = os.environ.get("RU3_LIBRARY") or SONAME
+            try:
+                lib = ctypes.CDLL(path)
+            except OSError as error:
+                raise OSError(
+                    f"cannot load the RU3 driver library {path!r} ({error}); install it, "
+                    "or name the file in RU3_LIBRARY"
+                ) from error
+            for name, (result, args) in parse_prototypes().items():
+                function = getattr(lib, name)
+                function.restype = _ctype(result)
+                function.argtypes = [_ctype(a) for a in args]
+            _library = lib
+        return _library

@@ -1,0 +1,89 @@
+"""Measuring the simulator's signals: volts, time axis, trigger, forcing,
+the no-sample positions, and timer-driven records."""
+
+import ctypes
+import time
+
+import numpy as np
+import pytest
+
+import ru3
+
+
+def rising_crossings(volts):
+    v = volts[~np.isnan(volts)]
+    return np.flatnonzero((v[:-1] < 0) & (v[1:] >= 0))
+
+
+def test_measure_gives_the_signals_in_volts_on_a_time_axis(scope):
+    record = scope.measure()
+    assert record.channels == (1, 2)
+    assert len(record) == 2000 and record.sample_rate == 100e3
+    assert record.ranges == {1: 2.0, 2: 0.8}
+    assert record.forced is False
+    assert record.trigger.source == 1 and record.trigger.kind == "rising"
+    # The time axis: sample steps, 0 at the trigger position.
+    assert record.time[record.pre_samples] == 0
+    assert np.allclose(np.diff(record.time), 1e-5)
+    ch1, ch2 = record.volts[1], record.volts[2]
+    lsb1 = 2.0 / 2048
+    assert np.nanmax(ch1) == pytest.approx(1.5, abs=2 * lsb1)
+    assert np.nanmin(ch1) == pytest.approx(-1.5, abs=2 * lsb1)
+    assert (np.nanmax(ch2), np.nanmin(ch2)) == (0.5, -0.5)
+    # 1 kHz: 100 samples a period, and the trigger position rises through 0 V.
+    crossings = rising_crossings(ch1)
+    assert np.diff(crossings) == pytest.approx(100, abs=1)
+    assert ch1[record.pre_samples - 1] < 0 <= ch1[record.pre_samples + 1]
+
+
+def test_no_sample_positions_are_nan_and_other_volts_equal_the_library(scope):
+    scope.pre_trigger = 0.9  # a trigger that comes early leaves positions empty
+    record = scope.measure()
+    lib = ru3.library()
+    volts = [np.empty(2000) for _ in range(2)]
+    pointer = ctypes.POINTER(ctypes.c_double)
+    assert lib.ADC_GetDataVolt(*(v.ctypes.data_as(pointer) for v in volts)) == 0
+    for ch in (1, 2):
+        empty = record.codes[ch] == ru3.NO_SAMPLE
+        assert empty.any() and record.missing(ch) == empty.sum()
+        assert np.isnan(record.volts[ch][empty]).all()
+        assert np.array_equal(record.volts[ch][~empty], volts[ch - 1][~empty])
+        # The library's own conversion turns the no-sample code into -range/32768.
+        assert (volts[ch - 1][empty] == -record.ranges[ch] / 32768).all()
+
+
+def test_the_trigger_is_forced_after_the_time_out():
+    with ru3.Instrument(simulate="ch1=dc,0.3") as scope:
+        scope.channels[0].auto_range = False
+        scope.channels[0].range = 0.8
+        scope.trigger_source = 1
+        scope.trigger_level = 0.6  # never reached
+        scope.trigger_timeout = 0.05
+        record = scope.measure()
+        assert record.forced is True
+        assert np.nanmean(record.volts[1]) == pytest.approx(0.3, abs=0.8 / 2048)
+
+
+def test_block_style_step_by_step(scope):
+    scope.active_channels = 2
+    scope.trigger_source = 2
+    scope.start()
+    while not scope.ready:
+        time.sleep(0.001)
+    assert scope.triggered
+    first, again = scope.read(), scope.read()
+    assert first.channels == (2,) and first.trigger.source == 2
+    assert np.array_equal(first.codes[2], again.codes[2])
+
+
+def test_timer_driven_records_stop_with_the_iterator():
+    with ru3.Instrument(simulate="ch1=sine,1,1000;noise=0.05") as scope:
+        scope.record_length = 500
+        scope.trigger_source = None
+        records = list(scope.records(interval=0.02, count=3))
+        assert len(records) == 3
+        assert all(r.forced is None and r.trigger.source is None and len(r) == 500 for r in records)
+        assert not np.array_equal(records[0].codes[1], records[-1].codes[1])  # noise: new records
+        before = scope.current_record()
+        time.sleep(0.05)
+        assert np.array_equal(before.codes[1], scope.current_record().codes[1])

@@ -1,0 +1,80 @@
+"""The scope page in headless Chromium: traces that move, controls that
+the instrument follows, the level marker dragged, a CSV saved, and a
+screenshot that shows both traces."""
+import os
+import time
+
+from PIL import Image
+
+
+def settings(server):
+    return server.state()["settings"]
+
+
+def change(browser, element, value):
+    browser.eval(f"""(() => {{ const el = document.getElementById('{element}');
+        el.value = '{value}'; el.dispatchEvent(new Event('change')); }})()""")
+
+
+def wait_until(condition, timeout=20, message=lambda: ""):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if condition():
+            return
+        time.sleep(0.1)
+    raise AssertionError(f"timed out {message()}")
+
+
+def test_page_shows_and_controls_the_scope(server, browser, tmp_path):
+    browser.call("Page.navigate", url=server.url + "/")
+    browser.wait_for("window.ru3 && window.ru3.frames > 3")
+
+    # Free-running, the traces change between frames.
+    change(browser, "source", "none")
+    wait_until(lambda: settings(server)["source"] == "none")
+    first = browser.eval("(async () => { const n = ru3.frames; while (ru3.frames < n + 2)"
+                         " await new Promise(r => setTimeout(r, 20)); return JSON.stringify(ru3.data); })()")
+    second = browser.eval("(async () => { const n = ru3.frames; while (ru3.frames < n + 2)"
+                          " await new Promise(r => setTimeout(r, 20)); return JSON.stringify(ru3.data); })()")
+    assert first != second
+
+    # Range and trigger level through the controls.
+    change(browser, "source", "ch1")
+    change(browser, "ch1-range", "2")
+    change(browser, "level", "0.5")
+    wait_until(lambda: settings(server)["channels"][0]["range"] == 2 and abs(settings(server)["level"] - 0.5) < 2 / 128)
+    assert browser.wait_for("ru3.header.settings.channels[0].range === 2 && Math.abs(ru3.header.settings.level - 0.5) < 0.02")
+
+    # Drag the level marker from 0.5 V down to about -0.5 V.
+    box = browser.eval("(() => { const r = document.querySelector('.u-over').getBoundingClientRect();"
+                       " return [r.left, r.top, r.width, r.height]; })()")
+    left, top, width, height = box
+    to_y = lambda volts: top + height * (2 - volts) / 4  # CH1 spans -2..2 V top to bottom
+    x = left + width * 0.8
+    browser.call("Input.dispatchMouseEvent", type="mousePressed", x=x, y=to_y(0.5), button="left", clickCount=1)
+    for step in range(1, 11):
+        browser.call("Input.dispatchMouseEvent", type="mouseMoved", x=x, y=to_y(0.5 - step * 0.1), button="left")
+    browser.call("Input.dispatchMouseEvent", type="mouseReleased", x=x, y=to_y(-0.5), button="left", clickCount=1)
+    wait_until(lambda: abs(settings(server)["level"] + 0.5) < 0.1, message=lambda: settings(server))
+
+    # Both traces on the screen, in their colours.
+    browser.wait_for("ru3.frames > 0 && ru3.header.traces.length === 2")
+    shot = tmp_path / "page.png"
+    browser.screenshot(str(shot))
+    image = Image.open(shot).convert("RGB")
+    pixels = list(image.getdata())
+    yellow = sum(1 for r, g, b in pixels if r > 200 and 170 < g < 230 and b < 60)
+    cyan = sum(1 for r, g, b in pixels if r < 80 and g > 170 and b > 220)
+    assert yellow > 300 and cyan > 300, (yellow, cyan)
+    if os.environ.get("RU3_SCREENSHOT"):
+        image.save(os.environ["RU3_SCREENSHOT"])
+
+    # Save the record shown as CSV.
+    change(browser, "save-format", "csv")
+    browser.eval("document.getElementById('save').click()")
+    wait_until(lambda: any(n.endswith(".csv") for n in os.listdir(browser.downloads)))
+    name = next(n for n in os.listdir(browser.downloads) if n.endswith(".csv"))
+    lines = open(os.path.join(browser.downloads, name)).read().splitlines()
+    assert lines[0].startswith("time (s; ") and "CH1 (V; range 2 V)" in lines[0]
+    assert len(lines) == 1 + settings(server)["length"]
+    print("page:", browser.eval("document.getElementById('fps').textContent"))

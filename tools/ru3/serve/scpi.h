@@ -1,0 +1,61 @@
+// The SCPI face of `ru3 serve`: one session per connection, with its own
+// error queue, status registers and waveform choices, over the shared
+// Engine. Execute takes one program message (a line without its terminator)
+// and gives back the response to send, if any. The parser follows IEEE 488.2
+// and SCPI: units separated by ';', headers in short or long form in any
+// case, numeric suffixes, relative headers after the first unit of a line.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine.h"
+
+namespace ru3serve {
+
+// One parameter as typed: a number (with an optional unit suffix), a word,
+// or a quoted string.
+struct Param {
+  std::string text;  // the word or the string's content
+  bool quoted = false;
+  bool numeric = false;
+  double number = 0;
+};
+
+class ScpiSession {
+ public:
+  // With a non-empty token, every command but :SYSTem:TOKen is refused
+  // (-203) until the token has been given.
+  ScpiSession(Engine& engine, std::string token);
+
+  std::string Execute(std::string_view line);
+  // The line was longer than the server reads: it is dropped whole.
+  void Overrun();
+
+  // Used by the command table.
+  void Push(int code, const std::string& detail = "");
+  Engine& engine() { return engine_; }
+
+  // Waveform transfer choices.
+  int source = 1;            // channel
+  std::string format = "WORD";  // BYTE, WORD or ASC
+  bool big_endian = true;
+  std::uint8_t ese = 0, sre = 0, esr = 0;
+  bool authorised = false;
+  std::string token;
+  std::uint64_t generation = 0;  // of this session's last change
+  std::deque<std::pair<int, std::string>> errors;
+
+ private:
+  bool Unit(std::string_view unit, std::vector<std::string>& path, std::string& response, bool& first);
+
+  Engine& engine_;
+};
+
+// The standard text of an SCPI error number.
+const char* ErrorText(int code);
+
+}  // namespace ru3serve

@@ -1,0 +1,141 @@
+// The serve command: its options, the token rule (a token is needed on any
+// address but loopback, or when one is given), and the process's life: the
+// signals are blocked in every thread and awaited here, so Ctrl-C and SIGTERM
+// stop the faces and close the instrument in order.
+#include "serve.h"
+
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <csignal>
+#include <cstdio>
+#include <random>
+
+#include "../failure.h"
+#include "engine.h"
+#include "listener.h"
+#include "page.h"
+
+#ifndef RU3_WEB_DIR
+#define RU3_WEB_DIR ""
+#endif
+
+namespace ru3serve {
+namespace {
+
+struct Endpoint {
+  std::string address;
+  int port = 0;
+};
+
+// "ADDR:PORT", "[v6]:PORT" or, with a default address, "PORT".
+Endpoint ParseEndpoint(const std::string& option, const std::string& text, const std::string& default_address) {
+  Endpoint end;
+  std::string port = text;
+  const auto colon = text.rfind(':');
+  if (colon != std::string::npos) {
+    end.address = text.substr(0, colon);
+    port = text.substr(colon + 1);
+    if (end.address.size() >= 2 && end.address.front() == '[' && end.address.back() == ']') {
+      end.address = end.address.substr(1, end.address.size() - 2);
+    }
+  } else if (!default_address.empty()) {
+    end.address = default_address;
+  }
+  char* rest = nullptr;
+  const long number = std::strtol(port.c_str(), &rest, 10);
+  if (end.address.empty() || port.empty() || *rest != '\0' || number < 1 || number > 65535) {
+    throw ru3cli::Failure(option + " \"" + text + "\": expected ADDRESS:PORT, e.g. 127.0.0.1:8080", ru3cli::kExitUsage);
+  }
+  end.port = static_cast<int>(number);
+  return end;
+}
+
+bool Loopback(const std::string& address) {
+  if (address == "localhost") return true;
+  in_addr v4{};
+  if (::inet_pton(AF_INET, address.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+  in6_addr v6{};
+  return ::inet_pton(AF_INET6, address.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
+}
+
+std::string NewToken() {
+  std::random_device random;
+  std::string token;
+  static const char kHex[] = "0123456789abcdef";
+  for (int i = 0; i < 32; ++i) token += kHex[random() & 15];
+  return token;
+}
+
+// The page's files: --web, else installed with the program (share/ru3/web),
+// else the source tree it was built from.
+std::string WebDir(const std::string& given) {
+  if (!given.empty()) return given;
+  char self[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n > 0) {
+    std::string bin(self, static_cast<std::size_t>(n));
+    bin = bin.substr(0, bin.rfind('/'));
+    const std::string dir = bin + "/../share/ru3/web";
+    if (::access((dir + "/node_modules/uplot/dist/uPlot.iife.min.js").c_str(), R_OK) == 0) return dir;
+  }
+  return RU3_WEB_DIR;
+}
+
+}  // namespace
+
+CLI::App* AddServeCommand(CLI::App& app, ServeOptions& options) {
+  CLI::App* serve = app.add_subcommand("serve", "serve the instrument: a live scope page and a SCPI port");
+  serve->add_option("--listen", options.listen, "the page's ADDRESS:PORT")->capture_default_str();
+  serve->add_option("--scpi", options.scpi, "the SCPI port, [ADDRESS:]PORT")->capture_default_str();
+  serve->add_option("--token", options.token, "the token controlling clients give (default: made up when needed)");
+  serve->add_flag("--public-view", options.public_view, "viewers of the page need no token");
+  serve->add_option("--web", options.web, "directory of the page's files");
+  return serve;
+}
+
+int RunServe(const ru3cli::GlobalOptions& global, const ServeOptions& options) {
+  const Endpoint page_at = ParseEndpoint("--listen", options.listen, "");
+  const Endpoint scpi_at = ParseEndpoint("--scpi", options.scpi, page_at.address);
+  std::string token = options.token;
+  if (token.empty() && (!Loopback(page_at.address) || !Loopback(scpi_at.address))) token = NewToken();
+  if (token.size() > 256) throw ru3cli::Failure("--token: at most 256 characters", ru3cli::kExitUsage);
+
+  // Every thread started from here on inherits the blocked signals; only
+  // sigwait below receives them.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+  Engine engine(global);
+  PageOptions page;
+  page.address = page_at.address;
+  page.port = page_at.port;
+  page.token = token;
+  page.public_view = options.public_view;
+  page.web_dir = WebDir(options.web);
+  PageServer page_server(engine, page);
+  ScpiListener scpi(engine, scpi_at.address, scpi_at.port, token);
+
+  const std::string host = page_at.address.find(':') != std::string::npos ? "[" + page_at.address + "]" : page_at.address;
+  std::printf("ru3 serve: scope page at http://%s:%d/%s\n", host.c_str(), page_at.port,
+              token.empty() ? "" : ("?token=" + token).c_str());
+  std::printf("ru3 serve: SCPI on %s port %d%s\n", scpi_at.address.c_str(), scpi_at.port,
+              token.empty() ? "" : " (send :SYSTem:TOKen \"TOKEN\" first)");
+  if (!token.empty()) std::printf("ru3 serve: token %s\n", token.c_str());
+  std::printf("ru3 serve: Ctrl-C stops\n");
+  std::fflush(stdout);
+
+  int signal = 0;
+  sigwait(&stop_signals, &signal);
+  std::fprintf(stderr, "ru3 serve: %s, closing the instrument\n", signal == SIGINT ? "interrupted" : "terminated");
+  engine.Stop();  // wakes sessions waiting for a record
+  scpi.Stop();
+  page_server.Stop();
+  return ru3cli::kExitOk;  // the engine closes the instrument as it goes
+}
+
+}  // namespace ru3serve

@@ -696,5 +696,21 @@ TEST_F(MeasureApi, MeasuringAllocatesNothing) {
   platform::ReplaceBackend(std::move(pc));
 }
 
+TEST_F(MeasureApi, ATriggerForcedAfterTheHostWasIdleGivesAFullRecord) {
+  sim().SetWallClockCoupling(true);
+  sim().SetInput(1, SignalSource{Shape::kDc, 0.5, 0.0, 0.0, 0.0});
+  SetRange(1, 2.0);
+  ASSERT_EQ(SetTriggerLevel(1, 1.0), RU3_OK);  // never reached
+  ASSERT_EQ(ADC_Start(), RU3_OK);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the host's own work
+  ASSERT_EQ(ADC_ForceTrig(), RU3_OK);
+  ASSERT_TRUE(WaitReady());
+  std::vector<std::uint16_t> raw1(kRecord), raw2(kRecord);
+  ASSERT_EQ(ADC_GetData(raw1.data(), raw2.data()), RU3_OK);
+  // The ring had filled long before the force: every position is a sample.
+  EXPECT_EQ(std::count(raw1.begin(), raw1.end(), kIdleFill), 0);
+  for (std::uint16_t w : raw1) ASSERT_NEAR((w - 32768) * 2.0 / 32768, 0.5, 2 * 2.0 / 2048);
+}
+
 }  // namespace
 }  // namespace ru3

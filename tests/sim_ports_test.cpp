@@ -73,11 +73,25 @@ TEST(SimTime, NeverFallsBehindTheWallClock) {
   const std::uint32_t t0 = pc.TickCount();
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
   EXPECT_GE(pc.TickCount() - t0, 30U);
-  // Port accesses catch up as well, without asking for the tick count.
-  const std::uint64_t before = pc.NowNs();
+  // Port accesses that show the instrument the time catch up as well,
+  // without asking for the tick count: the first register write after an
+  // idle spell (a forced trigger) acts at the present.
+  test::PortDriver port(pc);
+  port.Write(7, 9);
+  port.Latch16(3, 0xFFFF);  // 200 kHz
+  port.Write(14, 0);
+  port.Write(1, 1);
+  port.Write(1, 0);
+  port.Write(10, 7);  // never triggers by itself
+  port.Arm(256);
+  const std::uint64_t armed = pc.NowNs();
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  for (int i = 0; i < 64; ++i) (void)pc.In(0x379);
-  EXPECT_GE(pc.NowNs() - before, 20'000'000U);
+  port.Write(10, 3);
+  EXPECT_GE(pc.NowNs() - armed, 20'000'000U);
+  while (!port.Ready()) {
+  }
+  // 20 ms at 200 kHz: some 4000 samples before the force, not a short record.
+  EXPECT_GE(port.WritePointer(), 4000);
 }
 
 TEST(SimRegisters, WriteReadBackAndSlowIo) {

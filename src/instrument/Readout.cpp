@@ -99,6 +99,12 @@ void VOz3::ReadOut() {
   bRingWrapped = wrapped;
   const std::int32_t w = ReadWritePointer();
   const std::int32_t positions = RecordPositions(lPreSamples, lPostSamples);
+  // A channel the mode does not measure holds no sample at every position:
+  // its buffer never passes an older record off as this one.
+  auto leave_unmeasured = [&](int ch) {
+    std::uint16_t* const buffer = ChannelData(ch);
+    for (std::int32_t i = 0; i <= positions; ++i) buffer[i] = kIdleFill;
+  };
   std::int32_t n = positions;
   std::int32_t s = w - n;
   if (wrapped) {
@@ -112,12 +118,6 @@ void VOz3::ReadOut() {
 
   anRangeStep[1] = anRangeStep[2] = 0;
 
-  // A channel the mode does not measure holds no sample at every position:
-  // its buffer never passes an older record off as this one.
-  auto leave_unmeasured = [&](int ch) {
-    std::uint16_t* const buffer = ChannelData(ch);
-    for (std::int32_t i = 0; i <= positions; ++i) buffer[i] = kIdleFill;
-  };
   auto read_channel = [&](int ch) {
     (this->*Dispatch.ReadSamples)(ch, s, n);
     awRecordRange[static_cast<std::size_t>(ch)] = awFrontEndRange[static_cast<std::size_t>(ch)];

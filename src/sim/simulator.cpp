@@ -74,6 +74,8 @@ void SimulatedPc::Out(std::uint16_t port, std::uint8_t value) {
     p->data = value;
     if (instrument) instrument_->WriteData(value);
   } else if (offset == 2) {
+    // A rising strobe (bit 1) writes a register: the instrument acts at now.
+    if (instrument && (value & ~p->control & 0x02) != 0) SyncWithWallClock();
     p->control = value;
     if (instrument) instrument_->WriteControl(value, now_ns_);
   }
@@ -90,6 +92,9 @@ std::uint8_t SimulatedPc::In(std::uint16_t port) {
   if (p->base != instrument_base_) return kFloatingStatus;
   const int unit = 3 - ((p->data >> 4) & 3);
   const int selected = instrument_->reg(unit, 15);
+  // Registers 0-2 of unit 1 read back the acquisition as of now; the sample
+  // lane reads the stopped memory and is left at full speed.
+  if (unit == 0 && selected <= 2) SyncWithWallClock();
   if (faults_.UnpluggedAtRead(unit == 0 && selected == 3)) return kFloatingStatus;
   return faults_.FilterStatus(instrument_->ReadStatus(now_ns_), p->data, selected);
 }

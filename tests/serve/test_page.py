@@ -1,9 +1,15 @@
 """The scope page in headless Chromium: traces that move, controls that
 the instrument follows, the level marker dragged, a CSV saved, and a
-screenshot that shows both traces."""
+screenshot that shows both traces; a sigrok session file saved over HTTP
+and read back by sigrok-cli."""
+import json
+import math
 import os
+import struct
+import subprocess
 import time
 
+import pytest
 from PIL import Image
 
 
@@ -78,3 +84,35 @@ def test_page_shows_and_controls_the_scope(server, browser, tmp_path):
     assert lines[0].startswith("time (s; ") and "CH1 (V; range 2 V)" in lines[0]
     assert len(lines) == 1 + settings(server)["length"]
     print("page:", browser.eval("document.getElementById('fps').textContent"))
+
+
+def test_saved_session_file_holds_the_record(server, tmp_path):
+    """The .sr of a record, read back by sigrok-cli, gives the CSV's volts."""
+    ok, answer = server.post("/api/control", {"client": "saver", "take": True, "set": [["state", "stop"]]})
+    assert answer["settings"]["state"] == "stop"
+    try:
+        frame = server.get("/api/frame?after=0")[1]
+        header = json.loads(frame[4:4 + struct.unpack("<I", frame[:4])[0]])
+        seq = header["seq"]
+        csv_lines = server.get(f"/api/save?format=csv&seq={seq}")[1].decode().splitlines()[1:]
+        status, session = server.get(f"/api/save?format=sr&seq={seq}")
+        assert status == 200 and session[:2] == b"PK"
+        (tmp_path / "record.sr").write_bytes(session)
+        read = subprocess.run(["sigrok-cli", "-i", str(tmp_path / "record.sr"), "-O", "csv"],
+                              capture_output=True, text=True, check=True).stdout
+        # The table: the units line, then a row of volts per sample ("nan"
+        # where the record has no sample, an empty field in the CSV).
+        table = [line.split(",") for line in read.splitlines() if line.count(",") == 1 and line[0] != ";"]
+        assert table[0] == ["V DC", "V DC"]
+        values = [[float(v) for v in row] for row in table[1:]]
+        expected = [[float(v or "nan") for v in line.split(",")[1:3]] for line in csv_lines]
+        assert len(values) == len(expected) == settings(server)["length"]
+        for got, want in zip(values, expected):
+            assert got == pytest.approx(want, abs=1e-4, nan_ok=True)
+        # The simulated signals are in it: CH1 a 1 V sine, CH2 a 0.5 V square.
+        ch1 = [v[0] for v in values if not math.isnan(v[0])]
+        ch2 = [abs(v[1]) for v in values if not math.isnan(v[1])]
+        assert len(ch1) > len(values) / 2 and max(ch1) > 0.9 and min(ch1) < -0.9
+        assert max(ch2) == pytest.approx(0.5, abs=0.05)
+    finally:
+        server.post("/api/control", {"client": "saver", "take": True, "set": [["state", "run"]]})

@@ -200,8 +200,10 @@ Error Engine::ApplyHere(const std::string& key, const Value& value) {
     changed_.notify_all();
     return {};
   } else if (key == "autoscale") {
-    // The tool's auto-ranging: free-running steps from the largest range
-    // until the ranges settle, then one measurement on the trigger.
+    // The tool's auto-ranging: a short free-running capture on the largest
+    // range gives each channel's peak (the trigger channel's too), a second
+    // on the range that holds it confirms it; the record's timing and
+    // trigger are set again, then one measurement on the trigger.
     ru3cli::Acquisition a;
     for (int ch = 1; ch <= 2; ++ch) {
       if (s.on[static_cast<std::size_t>(ch - 1)]) a.channels.push_back(ch);

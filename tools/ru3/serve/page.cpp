@@ -23,6 +23,7 @@
 #include "../failure.h"
 #include "../output_file.h"
 #include "../plot.h"
+#include "../record_files.h"
 
 namespace ru3serve {
 namespace {
@@ -264,8 +265,14 @@ void PageServer::Impl::Save(const httplib::Request& req, httplib::Response& res)
     ::unlink(path.c_str());
     ::rmdir(dir);
     if (res.status >= 400) return;
+  } else if (format == "sr") {
+    try {
+      res.set_content(ru3cli::SigrokSession(record), "application/zip");
+    } catch (const std::exception& e) {
+      return Refuse(res, 500, e.what());
+    }
   } else {
-    return Refuse(res, 400, "format: csv or png");
+    return Refuse(res, 400, "format: csv, png or sr");
   }
   res.set_header("Content-Disposition", "attachment; filename=\"" + name + "." + format + "\"");
 }

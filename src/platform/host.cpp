@@ -107,8 +107,6 @@ bool g_configuration_ok = true;
 
 std::unique_ptr<Backend> CreateNullBackend() { return std::make_unique<NullBackend>(); }
 
-std::string Backend::PortDriverNotice() { return kPortDriverMessage; }
-
 void Backend::Delay(std::int32_t ms) {
   const std::uint32_t start = TickCount();
   if (ms <= 0) {

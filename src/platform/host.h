@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Global.h"
+
 namespace ru3::platform {
 
 // Handle of an opened named device ("LPT1".."LPT3"); kNoDevice when none.
@@ -48,7 +50,7 @@ class Backend {
   // The notice CheckPortDriver shows when PortDriverPresent() is false: the
   // NT driver notice unless a back end names what is missing in its own
   // system's terms; empty when nothing is to be shown (said once already).
-  virtual std::string PortDriverNotice();
+  virtual std::string PortDriverNotice() { return kPortDriverMessage; }
 
   // Named devices: open a device name without sharing, as the claim of
   // detection and the device test of probing do. kNoDevice when the name

@@ -32,13 +32,23 @@ fuzz_seconds="${RU3_FUZZ_SECONDS:-60}"
 if [ "$fuzz_seconds" -gt 0 ]; then
   # New inputs land in the build tree; a crash leaves its input there too
   # (commit it under fuzz/corpus/ with the fix: the replay above keeps it).
-  # The rate is printed at the end (stat::average_exec_per_sec), with the
-  # machine's load beside it to judge it by.
+  # libFuzzer's own lines go to build/fuzz/fuzz.log (the last of them are
+  # shown when it fails); the rate is printed on a line of its own, with the
+  # machine's load beside it to judge it by (2 cores: a load above 2 slows it).
   mkdir -p build/fuzz/found
   echo "fuzzing ${fuzz_seconds} s; load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+  fuzz_status=0
   build/fuzz/fuzz/ru3_exports_fuzzer -max_total_time="$fuzz_seconds" -timeout=30 -rss_limit_mb=4096 \
-    -print_final_stats=1 -artifact_prefix=build/fuzz/ build/fuzz/found fuzz/corpus
-  echo "fuzzing done; load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+    -print_final_stats=1 -artifact_prefix=build/fuzz/ build/fuzz/found fuzz/corpus \
+    >build/fuzz/fuzz.log 2>&1 || fuzz_status=$?
+  if [ "$fuzz_status" -ne 0 ]; then
+    tail -n 60 build/fuzz/fuzz.log
+    echo "fuzzing failed (exit ${fuzz_status}); the input is under build/fuzz/"
+    exit "$fuzz_status"
+  fi
+  grep -E '^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)' build/fuzz/fuzz.log
+  echo "FUZZ RATE: $(sed -n 's/^stat::average_exec_per_sec: *//p' build/fuzz/fuzz.log) exec/s" \
+    "(target 1000) over ${fuzz_seconds} s; load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 fi
 
 cmake --preset tsan >/dev/null

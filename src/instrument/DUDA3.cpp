@@ -16,15 +16,15 @@ VOz3::VOz3(void* /*owner*/) {
   bHardwareAvailable = CheckPortDriver();
 
   // Buffers at their largest size, so that measuring never allocates.
-  raw_storage_.assign(2 * kRawBufferWords, 0);
-  pDataCh1 = raw_storage_.data();
-  pDataCh2 = raw_storage_.data() + kRawBufferWords;
+  raw_storage_ = std::make_unique<std::uint16_t[]>(2 * kRawBufferWords);
+  pDataCh1 = raw_storage_.get();
+  pDataCh2 = raw_storage_.get() + kRawBufferWords;
 
   Timer = std::make_unique<platform::PollTimer>([this] { TimerTick(); });
 
-  average_storage_.assign(2 * kAverageBufferFloats, 0.0F);
-  pAverageCh1 = average_storage_.data();
-  pAverageCh2 = average_storage_.data() + kAverageBufferFloats;
+  average_storage_ = std::make_unique<float[]>(2 * kAverageBufferFloats);
+  pAverageCh1 = average_storage_.get();
+  pAverageCh2 = average_storage_.get() + kAverageBufferFloats;
 
   nCalculations = 1;
   nAverageNumber = 1;

@@ -88,6 +88,7 @@ void Truth::After(HostAct act, std::uint16_t status) {
         measuring_ = false;
         selected_unit_ = false;
         range_set_ = true;
+        other_unit_ = false;
         record_.known = false;
       }
       break;
@@ -105,9 +106,14 @@ void Truth::After(HostAct act, std::uint16_t status) {
     case HostAct::kStartMeasuring:
       measuring_ = true;
       break;
-    case HostAct::kSelectUnit:
+    case HostAct::kSelectUnit: {
       selected_unit_ = true;
+      // Units 1..4 switch the register traffic; any other number is only
+      // stored and leaves it on the unit it was on.
+      std::uint8_t unit = 0;
+      if (GetActiveRU3(&unit) == RU3_OK && unit >= 1 && unit <= 4) other_unit_ = unit != 1;
       break;
+    }
     case HostAct::kOther:
     case HostAct::kTimerTick:
       break;
@@ -115,6 +121,13 @@ void Truth::After(HostAct act, std::uint16_t status) {
 
   const sim::RecordState now = pc_.Records();
   if (open_) {
+    // With another unit addressed, a call that reaches the instrument may
+    // arm and read out that unit (the host asked for it): what the library
+    // holds then is no record of the measuring unit, whose read-outs alone
+    // the simulated PC observes.
+    if (other_unit_ && pc_.AccessCount() != accesses_before_ && now.read_outs == seen_.read_outs) {
+      record_.known = false;
+    }
     if (now.records != seen_.records) CheckArming(now, act);
     if (now.read_outs != seen_.read_outs) TakeRecord(now);
     // A read-out in a mode that measures no channel reads no sample and

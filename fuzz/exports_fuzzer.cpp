@@ -225,7 +225,7 @@ void Player::Step() {
     }
     case 13:
       rc = Status(ADC_GetData(Or(in, b.raw1), Or(in, b.raw2)));
-      Done();
+      Done(HostAct::kFetch);
       ExpectUntouched(rc, b.raw1);
       ExpectUntouched(rc, b.raw2);
       CheckRecord(rc, 1, b.raw1);
@@ -233,7 +233,7 @@ void Player::Step() {
       break;
     case 14:
       rc = Status(ADC_GetDataVolt(Or(in, b.volts1), Or(in, b.volts2)));
-      Done();
+      Done(HostAct::kFetch);
       ExpectUntouched(rc, b.volts1);
       ExpectUntouched(rc, b.volts2);
       CheckRecord(rc, 1, b.volts1);
@@ -242,7 +242,7 @@ void Player::Step() {
     case 15: {
       const std::uint32_t ch = Count(in);
       rc = Status(ADC_GetDataCh(ch, Or(in, b.raw1)));
-      Done();
+      Done(HostAct::kFetch);
       ExpectUntouched(rc, b.raw1);
       CheckRecord(rc, static_cast<int>(ch & 0xFFFF), b.raw1);
       break;
@@ -250,7 +250,7 @@ void Player::Step() {
     case 16: {
       const std::uint32_t ch = Count(in);
       rc = Status(ADC_GetDataVoltCh(ch, Or(in, b.volts1)));
-      Done();
+      Done(HostAct::kFetch);
       ExpectUntouched(rc, b.volts1);
       CheckRecord(rc, static_cast<int>(ch & 0xFFFF), b.volts1);
       break;

@@ -116,6 +116,7 @@ void Truth::After(HostAct act, std::uint16_t status) {
     }
     case HostAct::kOther:
     case HostAct::kTimerTick:
+    case HostAct::kFetch:
       break;
   }
 
@@ -130,6 +131,16 @@ void Truth::After(HostAct act, std::uint16_t status) {
     }
     if (now.records != seen_.records) CheckArming(now, act);
     if (now.read_outs != seen_.read_outs) TakeRecord(now);
+    if (now.reads_past_pointer != seen_.reads_past_pointer) {
+      // The record went on after the library had read where it ends: only a
+      // host that fetches before the hardware is ready gets such a record
+      // (the window the library saw, not the record's newest samples).
+      if (act != HostAct::kFetch) Violated("a record is read out once it has ended");
+      record_.known = false;
+    }
+    // A read-out addressed to another unit (the host selected it) fills the
+    // buffers with what that unit's lines gave: no record of the measuring unit.
+    if (now.other_unit_read_outs != seen_.other_unit_read_outs) record_.known = false;
     // A read-out in a mode that measures no channel reads no sample and
     // leaves both buffers empty, unseen by the instrument's sample lane.
     std::uint8_t mode = 0;

@@ -34,6 +34,7 @@ enum class HostAct : std::uint8_t {
   kStartMeasuring, // DoMeasure(other) or ADC_Start answered 0
   kSelectUnit,     // SetActiveRU3 answered 0
   kTimerTick,      // a tick of the poll timer, no host call
+  kFetch,          // a call of the ADC_GetData family (fetches a record not read yet)
 };
 
 class Truth {

@@ -53,6 +53,7 @@ void Instrument::WriteRegister(int unit, int r, std::uint8_t value, std::uint64_
   u.regs[static_cast<std::size_t>(r)] = value;
   if (r == 5) u.dac.OnRegister5(old, value);
   if (r == 9) u.dac.OnRegister9(value);
+  if (unit != 0 && r == 15 && value == 3) ++records_.other_unit_read_outs;
   if (unit != 0) return;
   if (r == 13 && (old & 8) == 0 && (value & 9) == 9) {
     ++records_.records;
@@ -65,6 +66,7 @@ void Instrument::WriteRegister(int unit, int r, std::uint8_t value, std::uint64_
   if (r == 15 && value == 3) {
     ++records_.read_outs;
     records_.read_out_record = records_.records;
+    if (acquisition_.State().half_steps != pointer_read_back_) ++records_.reads_past_pointer;
   }
 
   switch (r) {
@@ -112,9 +114,11 @@ std::uint8_t Instrument::ReadBack(int r, std::uint64_t now) {
   switch (r) {
     case 0:
       acquisition_.Advance(now);
+      pointer_read_back_ = acquisition_.State().half_steps;
       return static_cast<std::uint8_t>(acquisition_.WritePointer() & 0xFF);
     case 1:
       acquisition_.Advance(now);
+      pointer_read_back_ = acquisition_.State().half_steps;
       return static_cast<std::uint8_t>(acquisition_.WritePointer() >> 8);
     case 2:
       acquisition_.Advance(now);

@@ -88,6 +88,7 @@ class Instrument {
   Acquisition acquisition_;
   Eeprom eeprom_;
   RecordState records_;
+  std::int64_t pointer_read_back_ = -1;  // the write pointer's half-steps when registers 0, 1 were last read back
 };
 
 }  // namespace ru3::sim

@@ -146,6 +146,11 @@ struct RecordState {
   bool cut_short = false;  // its run was stopped by a register write before the post-trigger count ended it
   std::uint64_t read_outs = 0;                // sample-lane selections (one per channel read) so far
   std::uint64_t read_out_record = 0;          // `records` at the last of them
+  // Sample-lane selections made after the record had gone on writing past the
+  // write pointer as last read back (a read-out begun before the record ended).
+  std::uint64_t reads_past_pointer = 0;
+  // Sample-lane selections addressed to another unit, which has no sample memory.
+  std::uint64_t other_unit_read_outs = 0;
 };
 
 // ---- The simulated PC ------------------------------------------------------

@@ -161,11 +161,11 @@ void VOz3::Poll() {
   bArmed = false;
   if (OnMeasurementReady) OnMeasurementReady(this);
   bSettingsDirty = changed_while_armed;
-  EnableTimer();
+  // Only timer-driven measuring goes on: with measuring switched off
+  // (DoMeasure(0), or a blocking measure while it was never on) the timer
+  // stays off and no further arming follows.
+  if (bEnableMeasurements) EnableTimer();
   bMeasurementDone = true;
-  // With measuring switched off (DoMeasure(0), or a blocking measure while
-  // it was never on) the timer stops again: no further arming follows.
-  if (!bEnableMeasurements) DisableTimer();
 }
 
 void VOz3::Arm() {

@@ -85,9 +85,9 @@ std::int32_t VOz3::ReadWritePointer() {
 }
 
 long double VOz3::RecordSensitivity(int ch) const {
+  // awRecordRange holds ranges the front end was programmed with (1..12).
   if (ch != 1 && ch != 2) return Sensitivity(ch);
-  const std::uint16_t range = awRecordRange[static_cast<std::size_t>(ch)];
-  return range >= 1 && range <= 12 ? arRanges[range] : Sensitivity(ch);
+  return arRanges[awRecordRange[static_cast<std::size_t>(ch)]];
 }
 
 void VOz3::ReadOut() {

@@ -297,6 +297,42 @@ TEST_F(MeasureApi, ARangeSetWhileARecordIsUnderWayReachesTheInstrument) {
   EXPECT_NEAR(peak(ch1), 0.3, 2 * 0.4 / 2048);
 }
 
+TEST_F(MeasureApi, AUnitSelectedAgainGetsTheFrontEndOfTheCurrentRanges) {
+  // The host measures on unit 2 with 0.4 V, then comes back to unit 1,
+  // whose relays still hold the 2 V it was last given: the next arming
+  // must upload 0.4 V to unit 1 too, or its record reads 0.06 V.
+  sim().SetInput(1, SignalSource{Shape::kSine, 0.3, 1000.0, 0.0, 0.0});
+  SetRange(1, 2.0);
+  std::vector<double> ch1(kRecord), ch2(kRecord);
+  ASSERT_EQ(ADC_Start(), RU3_OK);
+  ASSERT_TRUE(WaitReady());
+  ASSERT_EQ(sim().InputStage(1).range, 5);
+
+  ASSERT_EQ(SetActiveRU3(2), RU3_OK);
+  SetRange(1, 0.4);
+  ASSERT_EQ(ADC_Start(), RU3_OK);  // uploads 0.4 V to unit 2
+  ASSERT_EQ(ADC_Abort(), RU3_OK);
+  ASSERT_EQ(SetActiveRU3(1), RU3_OK);
+  ASSERT_EQ(ADC_Start(), RU3_OK);
+  ASSERT_TRUE(WaitReady());
+  ASSERT_EQ(ADC_GetDataVolt(ch1.data(), ch2.data()), RU3_OK);
+  EXPECT_EQ(sim().InputStage(1).range, 3);
+  EXPECT_NEAR(*std::max_element(ch1.begin(), ch1.end()), 0.3, 2 * 0.4 / 2048);
+
+  // Motors hang on unit 4 but switch no front end: an arming after them
+  // uploads nothing more than one without them.
+  auto arming_accesses = [this] {
+    const std::uint64_t before = sim().AccessCount();
+    EXPECT_EQ(ADC_Start(), RU3_OK);
+    const std::uint64_t after = sim().AccessCount();
+    EXPECT_EQ(ADC_Abort(), RU3_OK);
+    return after - before;
+  };
+  const std::uint64_t plain = arming_accesses();
+  ASSERT_EQ(SetMotorOn(1, 0), RU3_OK);
+  EXPECT_EQ(arming_accesses(), plain);
+}
+
 TEST_F(MeasureApi, AveragingOverFourHalvesTheNoise) {
   sim().SetWallClockCoupling(true);
   sim().SetInput(1, SignalSource{Shape::kDc, 0.0, 0.0, 0.0, 0.005});

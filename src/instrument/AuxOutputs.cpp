@@ -43,7 +43,16 @@ void ShiftDacCode(VOz3& out, std::uint16_t code) {
 
 void VOz3::SelectUnit(std::int32_t unit) {
   // Any number is remembered; only 1..4 change the bits.
-  if (unit >= 1 && unit <= 4) UnitSelectBits = UnitBits(unit);
+  if (unit >= 1 && unit <= 4 && UnitBits(unit) != UnitSelectBits) {
+    UnitSelectBits = UnitBits(unit);
+    // The unit now addressed holds whatever front end it was last given
+    // (by this library for another unit's settings, or never): the next
+    // arming uploads the current one, so that no record of it is converted
+    // with a range its relays do not have. Set as a change since the arming,
+    // so a completion of the record under way keeps it due.
+    bSettingsDirty = true;
+    bChangedSinceArm = true;
+  }
   nActiveUnit = unit;
 }
 
@@ -74,9 +83,12 @@ void VOz3::SetMotor(bool first, bool second) {
   if (!bInstrumentOpen) return;
   // The motors hang on unit 4 whatever unit is active; the selection is
   // exactly as before afterwards.
+  // Only the motor register is written: no unit's front end changes, so
+  // the bits are switched directly rather than through SelectUnit.
   const std::int32_t saved_unit = nActiveUnit;
   const std::uint8_t saved_bits = UnitSelectBits;
-  SelectUnit(kMotorUnit);
+  nActiveUnit = kMotorUnit;
+  UnitSelectBits = UnitBits(kMotorUnit);
   Reg(kMotorRegister, static_cast<std::uint16_t>((first ? 1 : 0) + (second ? 2 : 0)));
   nActiveUnit = saved_unit;
   UnitSelectBits = saved_bits;

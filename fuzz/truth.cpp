@@ -121,6 +121,8 @@ void Truth::After(HostAct act, std::uint16_t status) {
   }
 
   const sim::RecordState now = pc_.Records();
+  static const bool print = std::getenv("RU3_FUZZ_PRINT") != nullptr;
+  if (print && open_) PrintState(act, now);
   if (open_) {
     // With another unit addressed, a call that reaches the instrument may
     // arm and read out that unit (the host asked for it): what the library
@@ -150,6 +152,28 @@ void Truth::After(HostAct act, std::uint16_t status) {
     CheckClock();
   }
   seen_ = now;
+}
+
+// RU3_FUZZ_PRINT: after every call, what the library holds beside what the
+// instrument had at its last arming (to follow a finding step by step).
+void Truth::PrintState(HostAct act, const sim::RecordState& now) {
+  double range[3] = {};
+  std::uint8_t auto_ranging[3] = {};
+  std::uint8_t unit = 0;
+  std::uint8_t mode = 0;
+  for (std::uint32_t ch = 1; ch <= 2; ++ch) {
+    GetSensitivity(ch, &range[ch]);
+    GetAutoRanging(ch, &auto_ranging[ch]);
+  }
+  GetActiveRU3(&unit);
+  GetMeasureMode(&mode);
+  std::fprintf(stderr,
+               "  after act %d: ranges %g/%g V, auto %d/%d, unit %d, mode %d | records %llu, read-outs %llu "
+               "(of record %llu), front end %g/%g V%s\n",
+               static_cast<int>(act), range[1], range[2], auto_ranging[1], auto_ranging[2], unit, mode,
+               static_cast<unsigned long long>(now.records), static_cast<unsigned long long>(now.read_outs),
+               static_cast<unsigned long long>(now.read_out_record), now.input[0].full_scale_volts,
+               now.input[1].full_scale_volts, now.cut_short ? ", cut short" : "");
 }
 
 void Truth::CheckArming(const sim::RecordState& now, HostAct act) {

@@ -56,6 +56,7 @@ class Truth {
 
  private:
   void CheckArming(const sim::RecordState& now, HostAct act);
+  void PrintState(HostAct act, const sim::RecordState& now);
   void TakeRecord(const sim::RecordState& now);
   void CheckClock() const;
 

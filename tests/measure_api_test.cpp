@@ -297,12 +297,14 @@ TEST_F(MeasureApi, ARangeSetWhileARecordIsUnderWayReachesTheInstrument) {
   EXPECT_NEAR(peak(ch1), 0.3, 2 * 0.4 / 2048);
 }
 
-TEST_F(MeasureApi, AUnitSelectedAgainGetsTheFrontEndOfTheCurrentRanges) {
+TEST_F(MeasureApi, EachUnitIsArmedAndReadOnItsOwnFrontEnd) {
   // The host measures on unit 2 with 0.4 V, then comes back to unit 1,
-  // whose relays still hold the 2 V it was last given: the next arming
-  // must upload 0.4 V to unit 1 too, or its record reads 0.06 V.
+  // whose relays still hold the 2 V it was last given: the record unit 1
+  // measured before is read on 2 V, and the next arming uploads 0.4 V to
+  // unit 1 too; either mistake reads the 0.3 V sine as 0.06 V or 1.5 V.
   sim().SetInput(1, SignalSource{Shape::kSine, 0.3, 1000.0, 0.0, 0.0});
   SetRange(1, 2.0);
+  auto peak = [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); };
   std::vector<double> ch1(kRecord), ch2(kRecord);
   ASSERT_EQ(ADC_Start(), RU3_OK);
   ASSERT_TRUE(WaitReady());
@@ -313,11 +315,13 @@ TEST_F(MeasureApi, AUnitSelectedAgainGetsTheFrontEndOfTheCurrentRanges) {
   ASSERT_EQ(ADC_Start(), RU3_OK);  // uploads 0.4 V to unit 2
   ASSERT_EQ(ADC_Abort(), RU3_OK);
   ASSERT_EQ(SetActiveRU3(1), RU3_OK);
+  ASSERT_EQ(ADC_GetDataVolt(ch1.data(), ch2.data()), RU3_OK);
+  EXPECT_NEAR(peak(ch1), 0.3, 2 * 2.0 / 2048);
   ASSERT_EQ(ADC_Start(), RU3_OK);
   ASSERT_TRUE(WaitReady());
   ASSERT_EQ(ADC_GetDataVolt(ch1.data(), ch2.data()), RU3_OK);
   EXPECT_EQ(sim().InputStage(1).range, 3);
-  EXPECT_NEAR(*std::max_element(ch1.begin(), ch1.end()), 0.3, 2 * 0.4 / 2048);
+  EXPECT_NEAR(peak(ch1), 0.3, 2 * 0.4 / 2048);
 
   // Motors hang on unit 4 but switch no front end: an arming after them
   // uploads nothing more than one without them.

@@ -41,15 +41,20 @@ void ShiftDacCode(VOz3& out, std::uint16_t code) {
 
 }  // namespace
 
+std::array<std::uint16_t, 3>& VOz3::AddressedFrontEnd() {
+  // Bits 5-4: 11 unit 1, 10 unit 2, 01 unit 3, 00 unit 4.
+  return awFrontEndRange[static_cast<std::size_t>(3 - ((UnitSelectBits >> 4) & 3))];
+}
+
 void VOz3::SelectUnit(std::int32_t unit) {
   // Any number is remembered; only 1..4 change the bits.
   if (unit >= 1 && unit <= 4 && UnitBits(unit) != UnitSelectBits) {
     UnitSelectBits = UnitBits(unit);
-    // The unit now addressed holds whatever front end it was last given
-    // (by this library for another unit's settings, or never): the next
-    // arming uploads the current one, so that no record of it is converted
-    // with a range its relays do not have. Set as a change since the arming,
-    // so a completion of the record under way keeps it due.
+    // The unit now addressed holds the front end it was last given, for
+    // settings since changed or never: the next arming uploads the current
+    // one (its records are converted with the range it was programmed with,
+    // AddressedFrontEnd). Set as a change since the arming, so a completion
+    // of the record under way keeps it due.
     bSettingsDirty = true;
     bChangedSinceArm = true;
   }

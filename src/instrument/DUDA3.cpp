@@ -72,7 +72,10 @@ VOz3::VOz3(void* /*owner*/) {
     awRange[ch] = 10;
     abAutoRanging[ch] = true;
   }
-  for (int ch = 1; ch <= 2; ++ch) awFrontEndRange[ch] = awRecordRange[ch] = awRange[ch];
+  for (int ch = 1; ch <= 2; ++ch) {
+    awRecordRange[ch] = awRange[ch];
+    for (auto& unit : awFrontEndRange) unit[ch] = awRange[ch];
+  }
 
   // Stored directly, without their setters.
   lRecordLength = 512;

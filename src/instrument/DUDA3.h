@@ -272,8 +272,11 @@ class VOz3 {
   [[nodiscard]] std::uint16_t AvailableResolution(int index) const;
   void SetResolutionBits(std::int32_t bits);
 
-  // Ranges of channels 1 and 2 the front end was last programmed with.
-  std::array<std::uint16_t, 3> awFrontEndRange{};  // [1..2]
+  // Ranges of channels 1 and 2 each unit's front end was last programmed
+  // with: every unit on the port has its own relays and trims.
+  std::array<std::array<std::uint16_t, 3>, 4> awFrontEndRange{};  // [unit - 1][1..2]
+  // The entry of the unit the register traffic addresses now.
+  std::array<std::uint16_t, 3>& AddressedFrontEnd();
 
   void ProgramFrontEnd();
   long double ProgramSampleClock(long double hz);  // returns the produced rate

@@ -120,7 +120,7 @@ void VOz3::ReadOut() {
 
   auto read_channel = [&](int ch) {
     (this->*Dispatch.ReadSamples)(ch, s, n);
-    awRecordRange[static_cast<std::size_t>(ch)] = awFrontEndRange[static_cast<std::size_t>(ch)];
+    awRecordRange[static_cast<std::size_t>(ch)] = AddressedFrontEnd()[static_cast<std::size_t>(ch)];
   };
   switch (mMeasureMode) {
     case TMeasureMode::mCh1:

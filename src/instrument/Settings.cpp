@@ -306,8 +306,8 @@ void VOz3::ProgramFrontEnd() {
   auto range = [this](int ch) -> std::size_t { return awRange[ch] >= 1 && awRange[ch] <= 12 ? awRange[ch] : 10; };
   const std::size_t r1 = range(1);
   const std::size_t r2 = range(2);
-  awFrontEndRange[1] = static_cast<std::uint16_t>(r1);
-  awFrontEndRange[2] = static_cast<std::uint16_t>(r2);
+  AddressedFrontEnd()[1] = static_cast<std::uint16_t>(r1);
+  AddressedFrontEnd()[2] = static_cast<std::uint16_t>(r2);
 
   // Relays: each channel's mask selects its range group; the coupling bits
   // are cleared inside ShiftRelayByte.

@@ -89,6 +89,7 @@ void Truth::After(HostAct act, std::uint16_t status) {
         selected_unit_ = false;
         range_set_ = true;
         other_unit_ = false;
+        clock_due_ = false;
         record_.known = false;
       }
       break;
@@ -111,7 +112,13 @@ void Truth::After(HostAct act, std::uint16_t status) {
       // Units 1..4 switch the register traffic; any other number is only
       // stored and leaves it on the unit it was on.
       std::uint8_t unit = 0;
-      if (GetActiveRU3(&unit) == RU3_OK && unit >= 1 && unit <= 4) other_unit_ = unit != 1;
+      if (GetActiveRU3(&unit) == RU3_OK && unit >= 1 && unit <= 4) {
+        // Back on the measuring unit, its clock runs at the rate it was
+        // last given; a rate set meanwhile reached the other unit, and
+        // reaches this one at its next arming (every arming programs it).
+        if (other_unit_ && unit == 1) clock_due_ = true;
+        other_unit_ = unit != 1;
+      }
       break;
     }
     case HostAct::kOther:
@@ -142,7 +149,13 @@ void Truth::After(HostAct act, std::uint16_t status) {
     }
     // A read-out addressed to another unit (the host selected it) fills the
     // buffers with what that unit's lines gave: no record of the measuring unit.
-    if (now.other_unit_read_outs != seen_.other_unit_read_outs) record_.known = false;
+    // Its samples may also move an auto-ranging channel by a step (applied
+    // at the next arming, of whichever unit): no read-out the measuring
+    // unit's ranges can be judged by.
+    if (now.other_unit_read_outs != seen_.other_unit_read_outs) {
+      record_.known = false;
+      range_set_ = true;
+    }
     // A read-out in a mode that measures no channel reads no sample and
     // leaves both buffers empty, unseen by the instrument's sample lane.
     std::uint8_t mode = 0;
@@ -177,6 +190,7 @@ void Truth::PrintState(HostAct act, const sim::RecordState& now) {
 }
 
 void Truth::CheckArming(const sim::RecordState& now, HostAct act) {
+  if (!other_unit_) clock_due_ = false;
   if (act == HostAct::kTimerTick && !measuring_) Violated("after DoMeasure(0) no further arming happens");
   const bool read_since = now.read_outs != read_outs_at_arming_;
   for (int ch = 1; ch <= 2; ++ch) {
@@ -297,10 +311,10 @@ void Truth::CheckVolts(int ch, std::int32_t first, const double* volts, std::int
 }
 
 void Truth::CheckClock() const {
-  // With another unit selected the clock's registers are that unit's, as the
-  // host asked: the measuring unit's clock keeps its rate.
-  std::uint8_t unit = 0;
-  if (GetActiveRU3(&unit) != RU3_OK || unit > 1) return;
+  // With another unit addressed the clock's registers are that unit's, as
+  // the host asked: the measuring unit's clock keeps its rate. (A number
+  // other than 1..4 is only stored and leaves the traffic where it was.)
+  if (other_unit_ || clock_due_) return;
   const double reported = GetSampleFrequencyF();
   const double runs = pc_.SampleRateHz();
   if (!(std::fabs(reported - runs) <= 1e-9 * runs)) {

@@ -65,6 +65,7 @@ class Truth {
   bool measuring_ = false;       // timer-driven measuring is switched on
   bool selected_unit_ = false;   // some unit was selected since the last opening
   bool other_unit_ = false;      // the register traffic addresses a unit other than the measuring one
+  bool clock_due_ = false;       // back on the measuring unit, its clock not programmed since
   std::uint64_t accesses_before_ = 0;
   sim::RecordState seen_;        // the simulator's records after the last check
   std::array<int, 3> armed_range_{};   // [ch]: range the last record was started on; 0 = unknown

@@ -13,7 +13,8 @@
 // wait: a synchronous measure is made only while the record at the current
 // sample rate takes a short time and the trigger time-out is finite and at
 // most the default second, since a host that asks for a 30-minute record or
-// an endless wait for a trigger gets exactly that.
+// an endless wait for a trigger gets exactly that; and an input waits for at
+// most a second and a half of simulated time in all (kWaitBudgetNs).
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cfenv>
@@ -37,14 +38,26 @@ using namespace ru3::fuzz;
 
 constexpr int kMaxCalls = 64;
 constexpr double kMaxMeasureSeconds = 0.02;
+// Simulated time an input may spend waiting (time passing for the timer,
+// synchronous measures): enough for a default trigger time-out and the
+// records around it; past it a wait is cut short and a synchronous measure
+// is not made. A second of simulated waiting costs tens of milliseconds of
+// real time (every sample of both channels is simulated, and a synchronous
+// measure polls the instrument all the while), and an input that keeps
+// waiting teaches the search nothing a shorter one does not.
+constexpr std::uint64_t kWaitBudgetNs = 1'500'000'000;
 
-// Whether a synchronous measure would end soon (see the file comment).
-bool MeasureEndsSoon() {
+// Whether a synchronous measure would end soon (see the file comment), and
+// within the simulated time left to the input.
+bool MeasureEndsSoon(const ru3::sim::SimulatedPc& pc) {
   const double rate = GetSampleFrequencyF();
   const std::int32_t timeout = GetTriggerTimeOut();
   const std::int32_t length = GetRecordLength();
   if (!(rate > 0.0) || timeout < 0 || timeout > 1000) return false;
-  return static_cast<double>(length) / rate < kMaxMeasureSeconds;
+  const double seconds = static_cast<double>(length) / rate;
+  if (!(seconds < kMaxMeasureSeconds)) return false;
+  const double longest_ns = (timeout / 1e3 + seconds) * 1e9;
+  return static_cast<double>(pc.NowNs()) + longest_ns <= static_cast<double>(kWaitBudgetNs);
 }
 
 // The actions below: 0..63 exports, 64 time passing, 65 the host's
@@ -97,7 +110,7 @@ void Player::Wait(int ms) {
   // timer-driven measuring is hundreds of records, all alike.
   constexpr std::uint64_t kMaxRecords = 4;
   const std::uint64_t records = pc_.Records().records;
-  for (int i = 0; i < ms && pc_.Records().records - records < kMaxRecords; ++i) {
+  for (int i = 0; i < ms && pc_.Records().records - records < kMaxRecords && pc_.NowNs() < kWaitBudgetNs; ++i) {
     pc_.AdvanceTime(1'000'000);
     const std::uint64_t accesses = pc_.AccessCount();
     truth_.Before();
@@ -147,7 +160,7 @@ void Player::Step() {
       Done(HostAct::kExit);
       break;
     case 2:
-      if (MeasureEndsSoon()) Status(StartMeasurement());
+      if (MeasureEndsSoon(pc_)) Status(StartMeasurement());
       Done();
       break;
     case 3:

@@ -11,8 +11,10 @@ add_executable(ru3_example_block ${PROJECT_SOURCE_DIR}/examples/block_capture.c)
 target_link_libraries(ru3_example_block PRIVATE ru3 m)
 add_test(NAME example_block_capture COMMAND ru3_example_block)
 add_test(NAME example_block_capture_forced COMMAND ru3_example_block 0.6)
+# The sine read within two codes of its peaks: a record the trigger cut short
+# (a machine under load) may miss the sample at the very peak.
 set_tests_properties(example_block_capture PROPERTIES ENVIRONMENT "RU3_SIMULATOR=ch1=sine,1.5,1000"
-  PASS_REGULAR_EXPRESSION "trigger came\nchannel 1 \\(range 2 V\\): min -1.5000 V, max 1.5000 V")
+  PASS_REGULAR_EXPRESSION "trigger came\nchannel 1 \\(range 2 V\\): min -1\\.(5000|49[89][0-9]) V, max 1\\.(5000|49[89][0-9]) V")
 set_tests_properties(example_block_capture_forced PROPERTIES ENVIRONMENT "RU3_SIMULATOR=ch1=dc,0.3"
   PASS_REGULAR_EXPRESSION "trigger forced after the time-out\nchannel 1 \\(range 2 V\\): min 0.2998 V, max 0.2998 V")
 

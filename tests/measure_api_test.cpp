@@ -84,6 +84,14 @@ class MeasureApi : public test::SimFixture {
     action(Object());
   }
 
+  // A 0.3 V sine on channel 1, measured on the 2 V range.
+  void SineOnTwoVolts() {
+    sim().SetInput(1, SignalSource{Shape::kSine, 0.3, 1000.0, 0.0, 0.0});
+    SetRange(1, 2.0);
+  }
+
+  static double Peak(const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); }
+
   static double Rms(const std::vector<double>& v) {
     double mean = 0.0;
     for (double x : v) mean += x;
@@ -249,9 +257,7 @@ TEST_F(MeasureApi, TimerDrivenMeasuringRunsWhileTheHostWorks) {
 }
 
 TEST_F(MeasureApi, ARangeSetWhileARecordIsUnderWayReachesTheInstrument) {
-  sim().SetInput(1, SignalSource{Shape::kSine, 0.3, 1000.0, 0.0, 0.0});
-  SetRange(1, 2.0);
-  auto peak = [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); };
+  SineOnTwoVolts();
   std::vector<double> ch1(kRecord), ch2(kRecord);
 
   // Block style: the record measured on 2 V keeps the 2 V factor although
@@ -261,11 +267,11 @@ TEST_F(MeasureApi, ARangeSetWhileARecordIsUnderWayReachesTheInstrument) {
   ASSERT_EQ(ADC_GetDataVolt(ch1.data(), ch2.data()), RU3_OK);
   SetRange(1, 0.4);
   ASSERT_EQ(ADC_GetDataVolt(ch1.data(), ch2.data()), RU3_OK);
-  EXPECT_NEAR(peak(ch1), 0.3, 2 * 2.0 / 2048);
+  EXPECT_NEAR(Peak(ch1), 0.3, 2 * 2.0 / 2048);
   ASSERT_EQ(ADC_Start(), RU3_OK);
   ASSERT_TRUE(WaitReady());
   ASSERT_EQ(ADC_GetDataVolt(ch1.data(), ch2.data()), RU3_OK);
-  EXPECT_NEAR(peak(ch1), 0.3, 2 * 0.4 / 2048);
+  EXPECT_NEAR(Peak(ch1), 0.3, 2 * 0.4 / 2048);
   EXPECT_EQ(sim().InputStage(1).range, 3);
 
   // Timer driven: the range changes while the poll has a record armed.
@@ -286,7 +292,7 @@ TEST_F(MeasureApi, ARangeSetWhileARecordIsUnderWayReachesTheInstrument) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
     std::lock_guard lock(platform::LibraryMutex());
     ASSERT_EQ(GetMeasurement(ch1.data(), ch2.data()), RU3_OK);
-    ASSERT_NEAR(peak(ch1), 0.3, 2 * 2.0 / 2048);
+    ASSERT_NEAR(Peak(ch1), 0.3, 2 * 2.0 / 2048);
     range = sim().InputStage(1).range;
   }
   EXPECT_EQ(range, 3);
@@ -294,7 +300,7 @@ TEST_F(MeasureApi, ARangeSetWhileARecordIsUnderWayReachesTheInstrument) {
   std::lock_guard lock(platform::LibraryMutex());
   ASSERT_EQ(StartMeasurement(), RU3_OK);
   ASSERT_EQ(GetMeasurement(ch1.data(), ch2.data()), RU3_OK);
-  EXPECT_NEAR(peak(ch1), 0.3, 2 * 0.4 / 2048);
+  EXPECT_NEAR(Peak(ch1), 0.3, 2 * 0.4 / 2048);
 }
 
 TEST_F(MeasureApi, EachUnitIsArmedAndReadOnItsOwnFrontEnd) {
@@ -302,9 +308,7 @@ TEST_F(MeasureApi, EachUnitIsArmedAndReadOnItsOwnFrontEnd) {
   // whose relays still hold the 2 V it was last given: the record unit 1
   // measured before is read on 2 V, and the next arming uploads 0.4 V to
   // unit 1 too; either mistake reads the 0.3 V sine as 0.06 V or 1.5 V.
-  sim().SetInput(1, SignalSource{Shape::kSine, 0.3, 1000.0, 0.0, 0.0});
-  SetRange(1, 2.0);
-  auto peak = [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); };
+  SineOnTwoVolts();
   std::vector<double> ch1(kRecord), ch2(kRecord);
   ASSERT_EQ(ADC_Start(), RU3_OK);
   ASSERT_TRUE(WaitReady());
@@ -316,12 +320,12 @@ TEST_F(MeasureApi, EachUnitIsArmedAndReadOnItsOwnFrontEnd) {
   ASSERT_EQ(ADC_Abort(), RU3_OK);
   ASSERT_EQ(SetActiveRU3(1), RU3_OK);
   ASSERT_EQ(ADC_GetDataVolt(ch1.data(), ch2.data()), RU3_OK);
-  EXPECT_NEAR(peak(ch1), 0.3, 2 * 2.0 / 2048);
+  EXPECT_NEAR(Peak(ch1), 0.3, 2 * 2.0 / 2048);
   ASSERT_EQ(ADC_Start(), RU3_OK);
   ASSERT_TRUE(WaitReady());
   ASSERT_EQ(ADC_GetDataVolt(ch1.data(), ch2.data()), RU3_OK);
   EXPECT_EQ(sim().InputStage(1).range, 3);
-  EXPECT_NEAR(peak(ch1), 0.3, 2 * 0.4 / 2048);
+  EXPECT_NEAR(Peak(ch1), 0.3, 2 * 0.4 / 2048);
 
   // Motors hang on unit 4 but switch no front end: an arming after them
   // uploads nothing more than one without them.

@@ -87,15 +87,11 @@ void VOz3::SetDac(long double first, long double second) {
 void VOz3::SetMotor(bool first, bool second) {
   if (!bInstrumentOpen) return;
   // The motors hang on unit 4 whatever unit is active; the selection is
-  // exactly as before afterwards.
-  // Only the motor register is written: no unit's front end changes, so
-  // the bits are switched directly rather than through SelectUnit.
-  const std::int32_t saved_unit = nActiveUnit;
+  // exactly as before afterwards. Only the bits are switched, not through
+  // SelectUnit: writing the motor register changes no unit's front end.
   const std::uint8_t saved_bits = UnitSelectBits;
-  nActiveUnit = kMotorUnit;
   UnitSelectBits = UnitBits(kMotorUnit);
   Reg(kMotorRegister, static_cast<std::uint16_t>((first ? 1 : 0) + (second ? 2 : 0)));
-  nActiveUnit = saved_unit;
   UnitSelectBits = saved_bits;
 }
 

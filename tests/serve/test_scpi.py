@@ -97,13 +97,16 @@ def test_bad_commands_land_in_the_error_queue(scope):
 
 def test_autoscale_finds_the_ranges_and_keeps_the_timing(scope):
     # CH1 a 1 V sine, CH2 a 0.5 V square: from the largest ranges down to the
-    # smallest that hold them, the record's rate and length as they were.
+    # smallest that hold them, the record's rate, length, share before the
+    # trigger and trigger level as they were.
     scope.write("*RST")
     scope.write(":ACQuire:SRATe 50000;:CHANnel1:RANGe 20;:CHANnel2:RANGe 20;:TRIGger:SOURce CHANnel1")
-    before = scope.query(":ACQuire:SRATe?;:ACQuire:POINts?")
+    scope.write(":ACQuire:PRETrigger 0.25;:TRIGger:LEVel 0.3")
+    timing = ":ACQuire:SRATe?;:ACQuire:POINts?;:ACQuire:PRETrigger?;:TRIGger:LEVel?"
+    before = scope.query(timing)
     assert float(scope.query("*OPC?")) == 1
     scope.write(":AUToscale")
     assert scope.query(":CHAN1:RANG?;:CHAN2:RANG?") == "2;0.8"
-    assert scope.query(":ACQuire:SRATe?;:ACQuire:POINts?") == before
+    assert scope.query(timing) == before
     assert errors(scope) == []
     scope.write("*RST")

@@ -203,7 +203,8 @@ Error Engine::ApplyHere(const std::string& key, const Value& value) {
     // The tool's auto-ranging: a short free-running capture on the largest
     // range gives each channel's peak (the trigger channel's too), a second
     // on the range that holds it confirms it; the record's timing and
-    // trigger are set again, then one measurement on the trigger.
+    // trigger (its share before the trigger, its level: clamped into the
+    // range chosen) are set again, then one measurement on the trigger.
     ru3cli::Acquisition a;
     for (int ch = 1; ch <= 2; ++ch) {
       if (s.on[static_cast<std::size_t>(ch - 1)]) a.channels.push_back(ch);
@@ -212,7 +213,8 @@ Error Engine::ApplyHere(const std::string& key, const Value& value) {
       (void)SetAutoRanging(static_cast<std::uint32_t>(ch), 1);
     }
     a.trigger_source = s.source;
-    a.level = 0;
+    a.pre_share = s.pre;
+    a.level = s.level;
     try {
       ru3cli::Progress quiet(false);
       (void)ru3cli::MeasureSettled(a, quiet);

@@ -108,5 +108,10 @@ def test_autoscale_finds_the_ranges_and_keeps_the_timing(scope):
     scope.write(":AUToscale")
     assert scope.query(":CHAN1:RANG?;:CHAN2:RANG?") == "2;0.8"
     assert scope.query(timing) == before
+    # The instrument measures with that share before the trigger, as reported.
+    scope.write(":SINGle")
+    assert scope.query("*OPC?") == "1"
+    pre, _ = waveform(scope, "WORD")
+    assert pre[5] == pytest.approx(-0.25 * 512 / 50000)
     assert errors(scope) == []
     scope.write("*RST")

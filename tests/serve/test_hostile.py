@@ -43,6 +43,10 @@ def query(s, reader, line):
     (b":TRIG:LEV " + b"9" * 5000, -104),
     (b":ACQ:POIN 1,2,3,4,5,6,7,8,9", -108),
     (b"*RST extra", -108),
+    (b":TRIG:TIM -0.001", -222),              # negative time-outs
+    (b":TRIG:TIM -0.0004", -222),
+    (b":TRIG:LEV 50PCT", -131),               # a unit of another quantity
+    (b":ACQ:POIN 1000V", -138),               # a unit where none belongs
 ], ids=lambda v: repr(v)[:24] if isinstance(v, bytes) else str(v))
 def test_hostile_scpi_lines(server, line, code):
     s, reader = session(server)

@@ -92,7 +92,8 @@ bool ParseParam(std::string_view text, Param& param) {
       (!std::isdigit(static_cast<unsigned char>(lead)) && lead != '-' && lead != '+' && lead != '.')) {
     return true;  // a word
   }
-  // A unit suffix scales the number (MHZ is mega for frequencies).
+  // A unit suffix scales the number; whether it fits the command is checked
+  // against the command (MS is milli for seconds, MHZ mega for frequencies).
   static const std::pair<const char*, double> kUnits[] = {
       {"", 1},     {"V", 1},     {"MV", 1e-3}, {"UV", 1e-6}, {"HZ", 1},    {"KHZ", 1e3},
       {"MHZ", 1e6}, {"S", 1},    {"MS", 1e-3}, {"US", 1e-6}, {"NS", 1e-9}, {"PCT", 0.01}};
@@ -101,8 +102,21 @@ bool ParseParam(std::string_view text, Param& param) {
     if (unit == name && std::isfinite(number)) {
       param.numeric = true;
       param.number = number * scale;
+      param.unit = unit;
       return true;
     }
+  }
+  return false;
+}
+
+// Units of each quantity; a plain number fits any.
+bool UnitFits(Quantity quantity, const std::string& unit) {
+  switch (quantity) {
+    case Quantity::kVolts: return unit == "V" || unit == "MV" || unit == "UV";
+    case Quantity::kHertz: return unit == "HZ" || unit == "KHZ" || unit == "MHZ";
+    case Quantity::kSeconds: return unit == "S" || unit == "MS" || unit == "US" || unit == "NS";
+    case Quantity::kShare: return unit == "PCT";
+    case Quantity::kNone: break;
   }
   return false;
 }
@@ -121,6 +135,8 @@ const char* ErrorText(int code) {
     case -109: return "Missing parameter";
     case -113: return "Undefined header";
     case -114: return "Header suffix out of range";
+    case -131: return "Invalid suffix";
+    case -138: return "Suffix not allowed";
     case -151: return "Invalid string data";
     case -200: return "Execution error";
     case -203: return "Command protected";
@@ -253,6 +269,10 @@ bool ScpiSession::Unit(std::string_view unit, std::vector<std::string>& path, st
       Param param;
       if (!ParseParam(text, param)) {
         Push(-104, "parameter " + std::string(Trim(text)).substr(0, 40));
+        return false;
+      }
+      if (!param.unit.empty() && !UnitFits(found->unit, param.unit)) {
+        Push(found->unit == Quantity::kNone ? -138 : -131, param.unit + " with " + std::string(header));
         return false;
       }
       call.params.push_back(std::move(param));

@@ -16,6 +16,9 @@
 
 namespace ru3serve {
 
+// What a command's numbers measure: the unit suffixes it takes.
+enum class Quantity { kNone, kVolts, kHertz, kSeconds, kShare };
+
 // One parameter as typed: a number (with an optional unit suffix), a word,
 // or a quoted string.
 struct Param {
@@ -23,6 +26,7 @@ struct Param {
   bool quoted = false;
   bool numeric = false;
   double number = 0;
+  std::string unit;  // the suffix of a number, in capitals ("MV"); empty when none
 };
 
 class ScpiSession {

@@ -359,7 +359,8 @@ std::vector<ScpiCommand> Build() {
     }
     const Param& p = call.params[0];
     // Seconds, as SCPI times are; INFinity or NONE waits for ever.
-    if (p.numeric) Set(s, "trigger.timeout", std::round(p.number * 1000));
+    if (p.numeric && p.number < 0) s.Push(-222, "seconds, not negative");
+    else if (p.numeric) Set(s, "trigger.timeout", std::round(p.number * 1000));
     else if (IsWord(p, "INF", "INFINITY") || IsWord(p, "NONE", "NONE")) Set(s, "trigger.timeout", std::string("none"));
     else s.Push(-224, "seconds, or INFinity");
     return std::string();
@@ -420,6 +421,18 @@ std::vector<ScpiCommand> Build() {
     Set(s, "motor" + std::to_string(call.suffix[0]), ValueOf(call.params[0]));
     return std::string();
   });
+
+  // The quantities of the numbers: a unit of another one is refused.
+  const std::pair<const char*, Quantity> quantities[] = {
+      {"ACQuire:SRATe", Quantity::kHertz},       {"ACQuire:PRETrigger", Quantity::kShare},
+      {"CHANnel#:RANGe", Quantity::kVolts},      {"TRIGger:LEVel", Quantity::kVolts},
+      {"TRIGger:HYSTeresis", Quantity::kVolts},  {"TRIGger:TIMeout", Quantity::kSeconds},
+      {"OUTPut:DAC#", Quantity::kVolts}};
+  for (ScpiCommand& command : c) {
+    for (const auto& [pattern, quantity] : quantities) {
+      if (std::strcmp(command.pattern, pattern) == 0) command.unit = quantity;
+    }
+  }
   return c;
 }
 

@@ -27,6 +27,7 @@ struct ScpiCommand {
   bool queryable;
   int params_min, params_max;  // for the set form; queries take 0..params_max
   ScpiHandler handler;
+  Quantity unit = Quantity::kNone;  // of its numbers: which suffixes fit
 };
 
 const std::vector<ScpiCommand>& ScpiCommands();

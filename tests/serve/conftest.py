@@ -2,6 +2,7 @@
 against the simulator, and a headless Chromium driven over the DevTools
 protocol. Everything listens on and talks to 127.0.0.1 only."""
 import base64
+import http.client
 import json
 import os
 import shutil
@@ -9,6 +10,7 @@ import signal
 import socket
 import subprocess
 import tempfile
+import threading
 import time
 import urllib.request
 
@@ -148,3 +150,96 @@ def browser():
     b = Browser()
     yield b
     b.close()
+
+
+def connect(port, source="127.0.0.1", timeout=10):
+    """A TCP connection to the server from a chosen loopback address (the
+    server caps connections per client address; attacks come from 127.0.0.2)."""
+    return socket.create_connection(("127.0.0.1", port), timeout=timeout, source_address=(source, 0))
+
+
+def rss_mb(pid):
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) / 1024
+    return 0.0
+
+
+class Probe:
+    """A well-behaved page client and SCPI client asking every 0.2 s on fresh
+    connections from 127.0.0.1 while an attack runs; the latencies are kept
+    (None for a request that failed)."""
+
+    def __init__(self, server, token=None):
+        self.server, self.stop, self.page, self.scpi = server, threading.Event(), [], []
+        self.login = f':SYST:TOK "{token}";'.encode() if token else b""
+        self.thread = threading.Thread(target=self._run)
+
+    def _ask(self, into, how):
+        start = time.monotonic()
+        try:
+            how()
+            into.append(time.monotonic() - start)
+        except OSError:
+            into.append(None)
+
+    def _page(self):
+        c = http.client.HTTPConnection("127.0.0.1", self.server.http_port, timeout=10)
+        c.request("GET", "/api/state", headers={"Host": "127.0.0.1"})
+        assert c.getresponse().status in (200, 401)
+        c.close()
+
+    def _scpi(self):
+        with connect(self.server.scpi_port) as s:
+            s.sendall(self.login + b"*IDN?\n")
+            if not s.makefile("rb").readline().startswith(b"Zevizezave,"):
+                raise OSError("no answer")
+
+    def _run(self):
+        for _ in range(300):
+            if self.stop.wait(0.2):
+                return
+            self._ask(self.page, self._page)
+            self._ask(self.scpi, self._scpi)
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *_):
+        self.stop.set()
+        self.thread.join(timeout=30)
+
+    def check(self, during):
+        """Prints median and worst of both clients; every request answered."""
+        for name, times in (("page", self.page), ("SCPI", self.scpi)):
+            answered = sorted(t for t in times if t is not None)
+            assert answered and len(answered) == len(times), f"{name} during {during}: {times}"
+            print(f"{name} client during {during}: median {1000 * answered[len(answered) // 2]:.0f} ms, "
+                  f"worst {1000 * answered[-1]:.0f} ms over {len(times)} requests")
+            assert answered[-1] < 8
+
+
+class RssPeak:
+    """The server's peak resident size while a block runs, sampled every 50 ms."""
+
+    def __init__(self, server):
+        self.pid, self.stop, self.peak = server.process.pid, threading.Event(), 0.0
+        self.thread = threading.Thread(target=self._run)
+
+    def _run(self):
+        for _ in range(2000):
+            self.peak = max(self.peak, rss_mb(self.pid))
+            if self.stop.wait(0.05):
+                return
+
+    def __enter__(self):
+        self.before = rss_mb(self.pid)
+        self.thread.start()
+        return self
+
+    def __exit__(self, *_):
+        self.stop.set()
+        self.thread.join(timeout=30)
+        self.growth = self.peak - self.before

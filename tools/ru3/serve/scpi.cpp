@@ -175,32 +175,34 @@ void ScpiSession::Push(int code, const std::string& detail) {
 
 void ScpiSession::Overrun() { Push(-363, "line too long, dropped"); }
 
-std::string ScpiSession::Execute(std::string_view line) {
+bool ScpiSession::Execute(std::string_view line, const Send& send) {
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
   for (char c : line) {
     const auto byte = static_cast<unsigned char>(c);
     if ((byte < 0x20 && c != '\t') || byte > 0x7E) {
       Push(-101, "non-printable byte in the line");
-      return "";
+      return true;
     }
   }
   std::vector<std::string_view> units;
   if (!Split(line, ';', units)) {
     Push(-151, "unterminated string");
-    return "";
+    return true;
   }
   std::vector<std::string> path;  // the header path the next relative unit starts from
-  std::string response;
   bool first = true;
+  send_ = &send;
+  sent_ = true;
   for (std::string_view unit : units) {
     unit = Trim(unit);
     if (unit.empty()) continue;
-    if (!Unit(unit, path, response, first)) break;
+    if (!Unit(unit, path, first) || !sent_) break;
   }
-  return response.empty() && first ? "" : response + "\n";
+  if (!first && sent_) sent_ = send("\n");
+  return sent_;
 }
 
-bool ScpiSession::Unit(std::string_view unit, std::vector<std::string>& path, std::string& response, bool& first) {
+bool ScpiSession::Unit(std::string_view unit, std::vector<std::string>& path, bool& first) {
   std::size_t space = 0;
   while (space < unit.size() && unit[space] != ' ' && unit[space] != '\t') ++space;
   std::string_view header = unit.substr(0, space);
@@ -293,7 +295,7 @@ bool ScpiSession::Unit(std::string_view unit, std::vector<std::string>& path, st
   }
   std::string answer = found->handler(*this, call);
   if (call.query) {
-    response += (first ? "" : ";") + answer;
+    sent_ = (first || (*send_)(";")) && (*send_)(answer);
     first = false;
   }
   return true;

@@ -1,13 +1,15 @@
 // The SCPI face of `ru3 serve`: one session per connection, with its own
 // error queue, status registers and waveform choices, over the shared
 // Engine. Execute takes one program message (a line without its terminator)
-// and gives back the response to send, if any. The parser follows IEEE 488.2
+// and hands each query's answer to `send` as soon as it is made (separators
+// and the final line feed included), so no reply is held whole. The parser follows IEEE 488.2
 // and SCPI: units separated by ';', headers in short or long form in any
 // case, numeric suffixes, relative headers after the first unit of a line.
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,7 +37,10 @@ class ScpiSession {
   // (-203) until the token has been given.
   ScpiSession(Engine& engine, std::string token);
 
-  std::string Execute(std::string_view line);
+  // Returns false when `send` did (the client has gone); the rest of the
+  // line is then left undone.
+  using Send = std::function<bool(std::string_view)>;
+  bool Execute(std::string_view line, const Send& send);
   // The line was longer than the server reads: it is dropped whole.
   void Overrun();
 
@@ -54,7 +59,10 @@ class ScpiSession {
   std::deque<std::pair<int, std::string>> errors;
 
  private:
-  bool Unit(std::string_view unit, std::vector<std::string>& path, std::string& response, bool& first);
+  bool Unit(std::string_view unit, std::vector<std::string>& path, bool& first);
+
+  const Send* send_ = nullptr;  // of the line being executed
+  bool sent_ = true;
 
   Engine& engine_;
 };

@@ -13,6 +13,7 @@
 #include <random>
 
 #include "../failure.h"
+#include "connections.h"
 #include "engine.h"
 #include "listener.h"
 #include "page.h"
@@ -102,6 +103,10 @@ int RunServe(const ru3cli::GlobalOptions& global, const ServeOptions& options) {
   if (token.empty() && (!Loopback(page_at.address) || !Loopback(scpi_at.address))) token = NewToken();
   if (token.size() > 256) throw ru3cli::Failure("--token: at most 256 characters", ru3cli::kExitUsage);
 
+  // The SCPI port first: a port that is taken ends the start (exit 1)
+  // before the instrument is opened or any thread runs.
+  const Listening scpi_listening("the SCPI port", scpi_at.address, scpi_at.port);
+
   // Every thread started from here on inherits the blocked signals; only
   // sigwait below receives them.
   sigset_t stop_signals;
@@ -118,7 +123,7 @@ int RunServe(const ru3cli::GlobalOptions& global, const ServeOptions& options) {
   page.public_view = options.public_view;
   page.web_dir = WebDir(options.web);
   PageServer page_server(engine, page);
-  ScpiListener scpi(engine, scpi_at.address, scpi_at.port, token);
+  ScpiListener scpi(engine, scpi_listening, token);
 
   const std::string host = page_at.address.find(':') != std::string::npos ? "[" + page_at.address + "]" : page_at.address;
   std::printf("ru3 serve: scope page at http://%s:%d/%s\n", host.c_str(), page_at.port,

@@ -107,6 +107,9 @@ def raw_http(server, data):
     (b"POST /api/control HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
      b"Content-Length: 10000000\r\n\r\n{}", (b"413", b"400", b"")),
     (b"GET /api/state HTTP/1.1\r\nHost: attacker.example\r\n\r\n", (b"403",)),
+    (b"GET /api/state HTTP/1.1\r\nHost: [::1].evil.example\r\n\r\n", (b"403",)),
+    (b"GET /api/state HTTP/1.1\r\nHost: localhost%3a.evil.example\r\n\r\n", (b"403",)),
+    (b"GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\nHost: evil.example\r\n\r\n", (b"400",)),
     (b"POST /api/control HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/plain\r\n"
      b"Content-Length: 2\r\n\r\n{}", (b"415",)),
     (b"POST /api/control HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
@@ -135,6 +138,7 @@ def test_page_needs_the_token(guarded):
     assert status("POST", "/api/control", {"Authorization": "Bearer nope"}, control) == 401
     assert status("GET", f"/api/state?token={TOKEN}", {}) == 200
     assert status("POST", "/api/control", {"Authorization": f"Bearer {TOKEN}"}, control) == 200
+    assert status("POST", "/api/control", {"Authorization": f"bEARER {TOKEN}"}, control) == 200
     # A second browser watches while the first controls, and may take over.
     assert status("POST", "/api/control", {"Authorization": f"Bearer {TOKEN}"},
                   '{"client": "other", "set": []}') == 409
@@ -152,3 +156,22 @@ def test_ctrl_c_closes_the_instrument(tmp_path):
     decoded = subprocess.run([RU3, "trace", str(trace)], capture_output=True, text=True, check=True).stdout
     outputs = [line for line in decoded.splitlines() if "DAC output 1" in line or "motor outputs" in line]
     assert "code 2048" in outputs[-2] and "first off, second off" in outputs[-1]
+
+
+def test_every_answer_forbids_framing_and_sniffing(server, guarded):
+    def headers(s, path, extra=None):
+        c = http.client.HTTPConnection("127.0.0.1", s.http_port, timeout=10)
+        c.request("GET", path, headers=extra or {})
+        answer = c.getresponse()
+        answer.read()
+        c.close()
+        return answer.getheaders()
+
+    for s, path, extra in [(server, "/", None), (server, "/app.js", None), (server, "/api/state", None),
+                           (server, "/nowhere", None), (server, "/api/state", {"Host": "evil.example"}),
+                           (guarded, "/api/state", None)]:
+        got = {k.lower(): v for k, v in headers(s, path, extra)}
+        assert got.get("x-frame-options") == "DENY", (path, got)
+        assert "frame-ancestors 'none'" in got.get("content-security-policy", ""), (path, got)
+        assert got.get("x-content-type-options") == "nosniff", (path, got)
+

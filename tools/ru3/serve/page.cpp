@@ -3,17 +3,18 @@
 // little-endian u32 header length, a JSON header (settings, measurements,
 // marks), padding to 4 bytes, then float32 volts per channel (NaN where no
 // sample), thinned by min/max pairs when the record is long. Requests are
-// bounded by the library's limits and ours; every refusal is an HTTP error.
+// bounded and checked in front of the library (http_front.h); every refusal
+// is an HTTP error.
 #include "page.h"
 
 #include <stdlib.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
-#include <httplib.h>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -24,6 +25,7 @@
 #include "../output_file.h"
 #include "../plot.h"
 #include "../record_files.h"
+#include "http_front.h"
 
 namespace ru3serve {
 namespace {
@@ -151,7 +153,8 @@ Value ValueOfJson(const json& v) {
 struct PageServer::Impl {
   Engine& engine;
   PageOptions options;
-  httplib::Server server;
+  Router server;
+  std::unique_ptr<HttpFront> front;
   struct File {
     std::string content, type;
   };
@@ -199,27 +202,20 @@ struct PageServer::Impl {
 };
 
 bool PageServer::Impl::Authorised(const httplib::Request& req, httplib::Response& res) {
-  const bool controlling = req.method != "GET" && req.method != "HEAD";
-  if (options.token.empty()) {
-    // Without a token the server listens on loopback only; a browser page
-    // from elsewhere must still not reach it through a name that resolves
-    // here (DNS rebinding): only loopback names are accepted as Host.
-    std::string host = req.get_header_value("Host");
-    if (!host.empty() && host.front() == '[') host = host.substr(0, host.find(']') + 1);
-    else host = host.substr(0, host.find(':'));
-    if (host != "127.0.0.1" && host != "localhost" && host != "[::1]" && host != options.address) {
-      Refuse(res, 403, "unknown Host");
-      return false;
-    }
-    return true;
-  }
+  // Without a token the Host has been checked on the raw head (http_front.h).
+  if (options.token.empty()) return true;
   // The page's own files hold nothing of the instrument; a browser fetches
   // its scripts without the token.
   if (req.path.rfind("/api/", 0) != 0) return true;
+  const bool controlling = req.method != "GET" && req.method != "HEAD";
   if (!controlling && options.public_view) return true;
   std::string given = req.get_param_value("token");
+  // "Bearer" in any case, as HTTP's scheme names are.
   const std::string authorization = req.get_header_value("Authorization");
-  if (authorization.rfind("Bearer ", 0) == 0) given = authorization.substr(7);
+  if (authorization.size() > 7 && strncasecmp(authorization.c_str(), "bearer ", 7) == 0) {
+    const std::size_t start = authorization.find_first_not_of(' ', 7);
+    given = start == std::string::npos ? "" : authorization.substr(start);
+  }
   if (!SameToken(given, options.token)) {
     Refuse(res, 401, "a token is needed: open the page as /?token=...");
     return false;
@@ -345,7 +341,8 @@ void PageServer::Impl::Routes() {
   server.Get("/api/save", [this](const httplib::Request& req, httplib::Response& res) { Save(req, res); });
 }
 
-PageServer::PageServer(Engine& engine, PageOptions options) : impl_(std::make_unique<Impl>(engine, options)) {
+PageServer::PageServer(Engine& engine, PageOptions options, const Listening& listening)
+    : impl_(std::make_unique<Impl>(engine, options)) {
   const std::string& dir = impl_->options.web_dir;
   struct Source {
     const char *route, *path, *type;
@@ -366,25 +363,28 @@ PageServer::PageServer(Engine& engine, PageOptions options) : impl_(std::make_un
     impl_->files[source.route] = {std::move(content), source.type};
   }
   impl_->Routes();
-  httplib::Server& server = impl_->server;
-  server.new_task_queue = [] { return new httplib::ThreadPool(24); };
+  Router& server = impl_->server;
   server.set_payload_max_length(kMostBody);
-  server.set_read_timeout(5, 0);
-  server.set_write_timeout(5, 0);
   server.set_keep_alive_timeout(5);
-  if (!server.bind_to_port(impl_->options.address, impl_->options.port)) {
-    throw ru3cli::Failure("the page cannot listen on " + impl_->options.address + ":" +
-                          std::to_string(impl_->options.port) + ": " + std::strerror(errno));
+  server.set_keep_alive_max_count(100);
+  server.set_default_headers(SecurityHeaders());
+  HeadRules rules;
+  rules.most_body = kMostBody;
+  if (impl_->options.token.empty()) {
+    // Without a token the server listens on loopback only; a browser page
+    // from elsewhere must still not reach it through a name that resolves
+    // here (DNS rebinding): only loopback names are accepted as Host.
+    const std::string& address = impl_->options.address;
+    rules.hosts = {"127.0.0.1", "localhost", "[::1]",
+                   address.find(':') != std::string::npos ? "[" + address + "]" : address};
   }
-  thread_ = std::thread([this] { impl_->server.listen_after_bind(); });
+  impl_->front = std::make_unique<HttpFront>(server, listening, std::move(rules));
 }
 
 PageServer::~PageServer() { Stop(); }
 
 void PageServer::Stop() {
-  if (!thread_.joinable()) return;
-  impl_->server.stop();
-  thread_.join();
+  if (impl_->front) impl_->front->Stop();
 }
 
 }  // namespace ru3serve

@@ -6,8 +6,8 @@
 
 #include <memory>
 #include <string>
-#include <thread>
 
+#include "connections.h"
 #include "engine.h"
 
 namespace ru3serve {
@@ -22,8 +22,9 @@ struct PageOptions {
 
 class PageServer {
  public:
-  // Loads the page and binds the port; throws ru3cli::Failure.
-  PageServer(Engine& engine, PageOptions options);
+  // Loads the page and serves it on a socket already listening; throws
+  // ru3cli::Failure.
+  PageServer(Engine& engine, PageOptions options, const Listening& listening);
   ~PageServer();  // Stop()
   PageServer(const PageServer&) = delete;
   PageServer& operator=(const PageServer&) = delete;
@@ -32,7 +33,6 @@ class PageServer {
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
-  std::thread thread_;
 };
 
 }  // namespace ru3serve

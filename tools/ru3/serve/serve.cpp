@@ -1,7 +1,8 @@
 // The serve command: its options, the token rule (a token is needed on any
-// address but loopback, or when one is given), and the process's life: the
-// signals are blocked in every thread and awaited here, so Ctrl-C and SIGTERM
-// stop the faces and close the instrument in order.
+// address but loopback, or when one is given), and the process's life: both
+// ports are bound before any thread starts, the stop signals are blocked in
+// every thread and awaited here, so Ctrl-C, SIGTERM, SIGHUP (the terminal
+// closed) and SIGQUIT stop the faces and close the instrument in order.
 #include "serve.h"
 
 #include <arpa/inet.h>
@@ -103,16 +104,16 @@ int RunServe(const ru3cli::GlobalOptions& global, const ServeOptions& options) {
   if (token.empty() && (!Loopback(page_at.address) || !Loopback(scpi_at.address))) token = NewToken();
   if (token.size() > 256) throw ru3cli::Failure("--token: at most 256 characters", ru3cli::kExitUsage);
 
-  // The SCPI port first: a port that is taken ends the start (exit 1)
-  // before the instrument is opened or any thread runs.
+  // Both ports first: a port that is taken ends the start (exit 1) before
+  // the instrument is opened or any thread runs.
+  const Listening page_listening("the page's port", page_at.address, page_at.port);
   const Listening scpi_listening("the SCPI port", scpi_at.address, scpi_at.port);
 
   // Every thread started from here on inherits the blocked signals; only
   // sigwait below receives them.
   sigset_t stop_signals;
   sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGINT);
-  sigaddset(&stop_signals, SIGTERM);
+  for (const int stop : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&stop_signals, stop);
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
   Engine engine(global);
@@ -122,7 +123,7 @@ int RunServe(const ru3cli::GlobalOptions& global, const ServeOptions& options) {
   page.token = token;
   page.public_view = options.public_view;
   page.web_dir = WebDir(options.web);
-  PageServer page_server(engine, page);
+  PageServer page_server(engine, page, page_listening);
   ScpiListener scpi(engine, scpi_listening, token);
 
   const std::string host = page_at.address.find(':') != std::string::npos ? "[" + page_at.address + "]" : page_at.address;
@@ -136,7 +137,11 @@ int RunServe(const ru3cli::GlobalOptions& global, const ServeOptions& options) {
 
   int signal = 0;
   sigwait(&stop_signals, &signal);
-  std::fprintf(stderr, "ru3 serve: %s, closing the instrument\n", signal == SIGINT ? "interrupted" : "terminated");
+  const char* why = signal == SIGINT    ? "interrupted"
+                    : signal == SIGHUP  ? "hung up"
+                    : signal == SIGQUIT ? "quit"
+                                        : "terminated";
+  std::fprintf(stderr, "ru3 serve: %s, closing the instrument\n", why);
   engine.Stop();  // wakes sessions waiting for a record
   scpi.Stop();
   page_server.Stop();

@@ -175,3 +175,19 @@ def test_every_answer_forbids_framing_and_sniffing(server, guarded):
         assert "frame-ancestors 'none'" in got.get("content-security-policy", ""), (path, got)
         assert got.get("x-content-type-options") == "nosniff", (path, got)
 
+
+def test_the_token_from_a_file_or_the_environment(tmp_path):
+    token_file = tmp_path / "token"
+    token_file.write_text(TOKEN + "\n")
+    token_file.chmod(0o644)
+    refused = subprocess.run([RU3, "--simulate", "serve", "--token-file", str(token_file)],
+                             capture_output=True, text=True, timeout=20)
+    assert refused.returncode == 2 and "readable" in refused.stderr, refused.stderr
+    token_file.chmod(0o600)
+    for s in (Server("--token-file", str(token_file)), Server(env={"RU3_SERVE_TOKEN": TOKEN})):
+        try:
+            with open(f"/proc/{s.process.pid}/cmdline", "rb") as cmdline:
+                assert TOKEN.encode() not in cmdline.read()
+            test_scpi_needs_the_token(s)
+        finally:
+            assert s.stop() == 0, s.output()

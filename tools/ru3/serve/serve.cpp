@@ -1,17 +1,24 @@
 // The serve command: its options, the token rule (a token is needed on any
-// address but loopback, or when one is given), and the process's life: both
-// ports are bound before any thread starts, the stop signals are blocked in
-// every thread and awaited here, so Ctrl-C, SIGTERM, SIGHUP (the terminal
-// closed) and SIGQUIT stop the faces and close the instrument in order.
+// address but loopback, or when one is given; it comes from the command
+// line, a file or the environment), and the process's life: both ports are
+// bound before any thread starts, the stop signals are blocked in every
+// thread and awaited here, so Ctrl-C, SIGTERM, SIGHUP (the terminal closed)
+// and SIGQUIT stop the faces and close the instrument in order.
 #include "serve.h"
 
 #include <arpa/inet.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <random>
+#include <sstream>
 
 #include "../failure.h"
 #include "connections.h"
@@ -85,13 +92,46 @@ std::string WebDir(const std::string& given) {
   return RU3_WEB_DIR;
 }
 
+constexpr const char* kTokenVariable = "RU3_SERVE_TOKEN";
+
+// The token from --token, else --token-file (which no one else may read),
+// else the environment; empty when none is given.
+std::string GivenToken(const ServeOptions& options) {
+  if (!options.token.empty()) return options.token;
+  if (!options.token_file.empty()) {
+    const std::string& path = options.token_file;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+      throw ru3cli::Failure("--token-file " + path + ": " + std::strerror(errno), ru3cli::kExitUsage);
+    }
+    if (info.st_mode & 077) {
+      throw ru3cli::Failure("--token-file " + path + ": readable by other users (chmod 600 it)", ru3cli::kExitUsage);
+    }
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::string token = text.str();
+    while (!token.empty() && std::isspace(static_cast<unsigned char>(token.back()))) token.pop_back();
+    if (!in || token.empty()) throw ru3cli::Failure("--token-file " + path + ": no token in it", ru3cli::kExitUsage);
+    return token;
+  }
+  const char* variable = std::getenv(kTokenVariable);
+  return variable ? variable : "";
+}
+
 }  // namespace
 
 CLI::App* AddServeCommand(CLI::App& app, ServeOptions& options) {
   CLI::App* serve = app.add_subcommand("serve", "serve the instrument: a live scope page and a SCPI port");
   serve->add_option("--listen", options.listen, "the page's ADDRESS:PORT")->capture_default_str();
   serve->add_option("--scpi", options.scpi, "the SCPI port, [ADDRESS:]PORT")->capture_default_str();
-  serve->add_option("--token", options.token, "the token controlling clients give (default: made up when needed)");
+  serve->add_option("--token", options.token,
+                    "the token clients give (default: made up when needed); other users see it in the "
+                    "process list: prefer --token-file or RU3_SERVE_TOKEN");
+  serve->add_option("--token-file", options.token_file,
+                    "a file holding the token (readable by its owner only); else the environment "
+                    "variable RU3_SERVE_TOKEN gives it")
+      ->excludes(serve->get_option("--token"));
   serve->add_flag("--public-view", options.public_view, "viewers of the page need no token");
   serve->add_option("--web", options.web, "directory of the page's files");
   return serve;
@@ -100,7 +140,7 @@ CLI::App* AddServeCommand(CLI::App& app, ServeOptions& options) {
 int RunServe(const ru3cli::GlobalOptions& global, const ServeOptions& options) {
   const Endpoint page_at = ParseEndpoint("--listen", options.listen, "");
   const Endpoint scpi_at = ParseEndpoint("--scpi", options.scpi, page_at.address);
-  std::string token = options.token;
+  std::string token = GivenToken(options);
   if (token.empty() && (!Loopback(page_at.address) || !Loopback(scpi_at.address))) token = NewToken();
   if (token.size() > 256) throw ru3cli::Failure("--token: at most 256 characters", ru3cli::kExitUsage);
 

@@ -17,6 +17,7 @@ struct ServeOptions {
   std::string listen = "127.0.0.1:8080";
   std::string scpi = "5025";  // [ADDR:]PORT; the page's address when no ADDR
   std::string token;
+  std::string token_file;  // holds the token; readable by its owner only
   bool public_view = false;
   std::string web;
 };
@@ -24,7 +25,7 @@ struct ServeOptions {
 // Adds the serve command to the tool.
 CLI::App* AddServeCommand(CLI::App& app, ServeOptions& options);
 
-// Runs until SIGINT or SIGTERM, then closes the instrument.
+// Runs until SIGINT, SIGTERM, SIGHUP or SIGQUIT, then closes the instrument.
 int RunServe(const ru3cli::GlobalOptions& global, const ServeOptions& options);
 
 }  // namespace ru3serve

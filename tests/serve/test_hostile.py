@@ -114,6 +114,8 @@ def raw_http(server, data):
      b"Content-Length: 2\r\n\r\n{}", (b"415",)),
     (b"POST /api/control HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
      b"Content-Length: 9\r\n\r\n{\"client\"", (b"400",)),
+    (b"POST /api/control HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+     b"Transfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n", (b"411",)),  # unbounded by the library
     (b"GET /api/save?format=exe HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", (b"400",)),
     (b"GET /../../etc/passwd HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", (b"404", b"400")),
 ], ids=lambda v: repr(v)[:24] if isinstance(v, bytes) else "status")

@@ -113,9 +113,19 @@ const char* Reason(int status) {
   }
 }
 
-// Answers a refused request and ends the connection; what the client still
-// sends is read and dropped for a moment, so the answer is not lost to a
+// Ends a connection gently: what the client still sends is read and dropped
+// for a moment after our side is shut, so the last answer is not lost to a
 // reset.
+void EndGently(int fd) {
+  ::shutdown(fd, SHUT_WR);
+  const auto until = Clock::now() + std::chrono::seconds(1);
+  char sink[16384];
+  for (int i = 0; i < 64 && WaitFor(fd, POLLIN, until); ++i) {
+    if (::recv(fd, sink, sizeof sink, 0) <= 0) break;
+  }
+}
+
+// Answers a refused request; the connection ends after it.
 void Refuse(int fd, int status, const std::string& why) {
   const std::string body = nlohmann::json{{"error", why}}.dump();
   std::string answer = "HTTP/1.1 " + std::to_string(status) + " " + Reason(status) +
@@ -123,13 +133,7 @@ void Refuse(int fd, int status, const std::string& why) {
                        "\r\nConnection: close\r\n";
   for (const auto& [name, value] : SecurityHeaders()) answer += name + ": " + value + "\r\n";
   answer += "\r\n" + body;
-  if (!SendAll(fd, answer, kSendTime)) return;
-  ::shutdown(fd, SHUT_WR);
-  const auto until = Clock::now() + std::chrono::seconds(1);
-  char sink[16384];
-  for (int i = 0; i < 64 && WaitFor(fd, POLLIN, until); ++i) {
-    if (::recv(fd, sink, sizeof sink, 0) <= 0) break;
-  }
+  (void)SendAll(fd, answer, kSendTime);
 }
 
 std::string Lower(std::string_view text) {
@@ -223,22 +227,27 @@ void HttpFront::Serve(int fd) {
     connection.Compact();
     connection.deadline = Clock::now() + kHeadTime;
     std::size_t size = 0;
-    switch (ReadHead(fd, connection, size)) {
-      case Head::kWhole: break;
-      case Head::kGone: return;
-      case Head::kSlow: return Refuse(fd, 408, "the request head came too slowly");
-      case Head::kTooLong:
-        return connection.ahead.find("\r\n") == std::string::npos ? Refuse(fd, 414, "the URI is too long")
-                                                                   : Refuse(fd, 431, "the head is too long");
+    const Head head = ReadHead(fd, connection, size);
+    if (head == Head::kGone) return;
+    if (head == Head::kSlow) {
+      Refuse(fd, 408, "the request head came too slowly");
+      break;
+    }
+    if (head == Head::kTooLong) {
+      if (connection.ahead.find("\r\n") == std::string::npos) Refuse(fd, 414, "the URI is too long");
+      else Refuse(fd, 431, "the head is too long");
+      break;
     }
     std::string why;
     if (const int status = CheckHead(std::string_view(connection.ahead).substr(0, size), rules_, why)) {
-      return Refuse(fd, status, why);
+      Refuse(fd, status, why);
+      break;
     }
     connection.deadline = Clock::now() + kBodyTime;
     bool closed = false;
-    if (!router_.Process(connection, served + 1 == kMostRequests || acceptor_.stopping(), closed) || closed) return;
+    if (!router_.Process(connection, served + 1 == kMostRequests || acceptor_.stopping(), closed) || closed) break;
   }
+  if (!acceptor_.stopping()) EndGently(fd);
 }
 
 }  // namespace ru3serve

@@ -35,8 +35,8 @@
  *    lists of ranges and resolutions take 20 doubles.
  *  - Raw sample codes are the 12-bit conversion shifted left by 4: 0x8000 is
  *    0 V, 0x0000 is -range, 0xFFF0 is range*32752/32768; positions that
- *    received no sample hold the no-sample code 0x7FFF (-range/32768 in
- *    volts): the leading positions of a record whose trigger came before the
+ *    received no sample hold the no-sample code RU3_NO_SAMPLE, 0x7FFF
+ *    (-range/32768 in volts): the leading positions of a record whose trigger came before the
  *    memory was filled, and, after every read-out, every position of a
  *    channel the measure mode does not measure.
  *
@@ -132,11 +132,31 @@ extern "C" {
 
 /** @} */
 
-/* Trigger kinds per input (byte): 0..3 on this instrument.
- * 0 rising through the level, re-armed below level - hysteresis (default);
- * 1 falling through the level, re-armed above level + hysteresis;
- * 2 falling, with the hysteresis below the level; 3 either slope.
- * Coupling codes: 0 DC, 1 AC. */
+/** @name Trigger kinds
+ * SetTriggerMode() and SetTriggerModeCh() codes (byte), per input. This
+ * instrument has kinds 0 to 3 and applies channel 1's whichever channel
+ * triggers; kinds 4 to 11 give RU3_NOT_AVAILABLE, 12 and above RU3_BAD_VALUE.
+ */
+/** @{ */
+#define RU3_KIND_RISING 0         /**< rising through the level, re-armed below level - hysteresis (the default) */
+#define RU3_KIND_FALLING 1        /**< falling through the level, re-armed above level + hysteresis */
+#define RU3_KIND_FALLING_BELOW 2  /**< falling through the level, with the hysteresis below the level */
+#define RU3_KIND_EITHER 3         /**< either slope through the level */
+
+/** @} */
+
+/** @name Couplings
+ * SetCoupling() codes (byte); other values give RU3_BAD_VALUE.
+ */
+/** @{ */
+#define RU3_COUPLING_DC 0       /**< DC coupling (the default) */
+#define RU3_COUPLING_AC 1       /**< AC coupling: the channel's coupling relay bit cleared */
+
+/** @} */
+
+/** The code of a record position that holds no sample: no conversion has it, since the low
+ * four bits of every sample are 0. In volts it reads as -range/32768. */
+#define RU3_NO_SAMPLE 0x7FFF
 
 /** @name Transfer modes
  * SetTransferMode() codes; this instrument transfers records as a block only.
@@ -288,8 +308,8 @@ RU3_API uint16_t RU3_CALL DoMeasure(int32_t mode) RU3_NOEXCEPT;
  * Buffers hold GetRecordLength() elements, one per sample; the two-channel functions fill
  * both, whatever the measure mode. Raw codes are the 12-bit conversion shifted left by 4:
  * 0x8000 is 0 V, 0x0000 -range, 0xFFF0 range x 32752/32768. A position that received no sample
- * (the trigger came before the pre-trigger share was sampled) holds 0x7FFF, which no sample
- * can have (a sample's low four bits are 0); in volts it reads -range/32768, so tell such
+ * (the trigger came before the pre-trigger share was sampled) holds RU3_NO_SAMPLE, which no
+ * sample can have (a sample's low four bits are 0); in volts it reads -range/32768, so tell such
  * positions by their code. Volts = (code - 32768) x range / 32768, computed in extended
  * precision. Index 0 is the oldest sample; the trigger lies at index record length -
  * GetPostSamples(). ADC_GetData() and its siblings fetch the record from the instrument at
@@ -301,7 +321,7 @@ RU3_API uint16_t RU3_CALL DoMeasure(int32_t mode) RU3_NOEXCEPT;
  * Volts of channel 1 into @p ch1 and of channel 2 into @p ch2, record length doubles each, from
  * the channel buffers as they stand (after StartMeasurement(), timer-driven measuring or a
  * fetching read); reads nothing from the instrument. A position without a sample converts to
- * -range/32768 V: tell it by its raw code 0x7FFF (GetMeasurementRaw()). Both buffers are needed
+ * -range/32768 V: tell it by its raw code RU3_NO_SAMPLE (GetMeasurementRaw()). Both buffers are needed
  * whatever the measure mode. @return RU3_OK; RU3_BAD_VALUE for a null buffer.
  */
 RU3_API uint16_t RU3_CALL GetMeasurement(double* ch1, double* ch2) RU3_NOEXCEPT;
@@ -312,7 +332,7 @@ RU3_API uint16_t RU3_CALL GetMeasurement(double* ch1, double* ch2) RU3_NOEXCEPT;
 RU3_API uint16_t RU3_CALL GetOneMeasurement(int32_t index, double* ch1, double* ch2) RU3_NOEXCEPT;
 /**
  * Raw codes of channels 1 and 2, record length each, from the channel buffers as they stand;
- * 0x7FFF where a position holds no sample. In one call, so a timer-driven record is never a
+ * RU3_NO_SAMPLE where a position holds no sample. In one call, so a timer-driven record is never a
  * mixture of two. @return RU3_BAD_VALUE for a null buffer.
  */
 RU3_API uint16_t RU3_CALL GetMeasurementRaw(uint16_t* ch1, uint16_t* ch2) RU3_NOEXCEPT;
@@ -454,9 +474,9 @@ RU3_API uint16_t RU3_CALL GetAutoRanging(uint32_t ch, uint8_t* on) RU3_NOEXCEPT;
  * other values.
  */
 RU3_API uint16_t RU3_CALL SetAutoRanging(uint32_t ch, uint32_t on /* byte */) RU3_NOEXCEPT;
-/** Writes the coupling of channel @p ch: 0 DC (the default), 1 AC. */
+/** Writes the coupling of channel @p ch: RU3_COUPLING_DC (0, the default) or RU3_COUPLING_AC (1). */
 RU3_API uint16_t RU3_CALL GetCoupling(uint32_t ch, uint8_t* coupling) RU3_NOEXCEPT;
-/** Sets the coupling of channel @p ch: 0 DC, 1 AC. @return RU3_BAD_VALUE for other values. */
+/** Sets the coupling of channel @p ch: RU3_COUPLING_DC or RU3_COUPLING_AC. @return RU3_BAD_VALUE for other values. */
 RU3_API uint16_t RU3_CALL SetCoupling(uint32_t ch, uint32_t coupling /* byte, 0 or 1 */) RU3_NOEXCEPT;
 /**
  * Not available on this instrument (no DC-level output): RU3_NOT_AVAILABLE, whatever the channel.

@@ -158,11 +158,11 @@ Acquisition ParseAcquisition(const AcquisitionOptions& o) {
   }
   const std::string trigger = Lower(o.trigger);
   if (trigger == "ch1" || trigger == "1") {
-    a.trigger_source = 0;
+    a.trigger_source = RU3_TRIG_CH1;
   } else if (trigger == "ch2" || trigger == "2") {
-    a.trigger_source = 1;
+    a.trigger_source = RU3_TRIG_CH2;
   } else if (trigger == "none" || trigger == "free") {
-    a.trigger_source = kTriggerNone;
+    a.trigger_source = RU3_TRIG_NONE;
     // Free-running, the record starts when the instrument is armed: nothing
     // comes before it.
     a.pre_share = 0;
@@ -186,6 +186,9 @@ Acquisition ParseAcquisition(const AcquisitionOptions& o) {
     a.range[i] = ParseVolts("--range", ranges[i]);
     if (*a.range[i] <= 0) throw Failure("--range " + o.range + ": a range is a positive number of volts", kExitUsage);
   }
+  // --coupling and --kind take the names in the order of their codes.
+  static_assert(RU3_COUPLING_DC == 0 && RU3_COUPLING_AC == 1);
+  static_assert(RU3_KIND_RISING == 0 && RU3_KIND_FALLING == 1 && RU3_KIND_FALLING_BELOW == 2 && RU3_KIND_EITHER == 3);
   if (!o.coupling.empty()) {
     const auto codes = PerChannel("--coupling", o.coupling);
     for (std::size_t i = 0; i < 2; ++i) a.coupling[i] = ParseNamed("--coupling", codes[i], {"dc", "ac"});

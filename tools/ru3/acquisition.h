@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "ru3/ru3.h"
+
 namespace CLI {
 class App;
 }
@@ -24,7 +26,10 @@ struct AcquisitionOptions {
 // Adds the acquisition options to a command.
 void AddAcquisitionOptions(CLI::App& command, AcquisitionOptions& options);
 
-inline constexpr int kTriggerNone = 9;  // trigger source code of free-running
+// The channel a trigger source ordinal triggers on: 1 or 2, 0 for RU3_TRIG_NONE.
+inline int TriggerChannelOf(int source) {
+  return source == RU3_TRIG_CH1 ? 1 : source == RU3_TRIG_CH2 ? 2 : 0;
+}
 
 struct Acquisition {
   std::vector<int> channels;                   // measured channels, 1 and/or 2
@@ -33,13 +38,13 @@ struct Acquisition {
   double pre_share = 0.5;                      // share of the record before the trigger
   std::array<std::optional<double>, 2> range;  // volts full scale, nullopt = auto-ranging
   std::array<std::optional<int>, 2> coupling;
-  int trigger_source = 0;            // 0 = channel 1, 1 = channel 2, kTriggerNone
+  int trigger_source = RU3_TRIG_CH1;  // RU3_TRIG_CH1, RU3_TRIG_CH2 or RU3_TRIG_NONE
   double level = 0;                  // volts
   std::optional<double> hysteresis;  // volts
-  std::optional<int> kind;
+  std::optional<int> kind;          // RU3_KIND_ code
   std::optional<long> timeout_ms;  // -1 = wait for ever
 
-  int TriggerChannel() const { return trigger_source == 0 ? 1 : trigger_source == 1 ? 2 : 0; }
+  int TriggerChannel() const { return TriggerChannelOf(trigger_source); }
   bool Measures(int channel) const;
   // The channels whose range the tool settles: the measured ones and the
   // trigger channel, where the range is auto.

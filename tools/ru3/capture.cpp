@@ -17,7 +17,6 @@ namespace ru3cli {
 namespace {
 
 constexpr int kExitInterrupted = 130;
-constexpr std::uint16_t kNoSample = 0x7FFF;
 // Sample words at the ends of the converter's scale: the input was beyond
 // the range (the low four bits of a sample are 0).
 constexpr std::uint16_t kLowestWord = 0x0000;
@@ -37,13 +36,13 @@ void CheckInterrupted() {
 
 extern "C" void OnInterrupt(int /*signal*/) { Interrupted().store(true); }
 
-// Positions that received no sample hold the code 0x7FFF, which no sample
+// Positions that received no sample hold RU3_NO_SAMPLE, which no sample
 // can have: they become NaN, not a voltage. Samples at the ends of the scale
 // are counted as clipped.
 void TakeCodes(const std::vector<std::uint16_t>& codes, Channel& channel) {
   channel.clipped = 0;
   for (std::size_t i = 0; i < codes.size() && i < channel.volts.size(); ++i) {
-    if (codes[i] == kNoSample) {
+    if (codes[i] == RU3_NO_SAMPLE) {
       channel.volts[i] = std::nan("");
     } else if (codes[i] == kLowestWord || codes[i] >= kHighestWord) {
       ++channel.clipped;
@@ -51,25 +50,33 @@ void TakeCodes(const std::vector<std::uint16_t>& codes, Channel& channel) {
   }
 }
 
-// Reads one channel of the finished measurement (the first read fetches the
-// record from the instrument).
 Channel ReadChannel(int ch, long length) {
   Channel channel;
   channel.number = ch;
   channel.range = RangeOf(ch);
-  channel.volts.resize(static_cast<std::size_t>(length));
-  Check(ADC_GetDataVoltCh(static_cast<std::uint32_t>(ch), channel.volts.data()),
-        "reading channel " + std::to_string(ch));
-  std::vector<std::uint16_t> codes(static_cast<std::size_t>(length));
-  Check(ADC_GetDataCh(static_cast<std::uint32_t>(ch), codes.data()), "reading channel " + std::to_string(ch));
-  TakeCodes(codes, channel);
+  std::vector<std::uint16_t> codes;
+  Check(ReadSamples(ch, static_cast<std::size_t>(length), channel, codes), "reading channel " + std::to_string(ch));
   return channel;
+}
+
+// Polls until the measurement is done, every millisecond, running `turn`
+// at each poll; an interruption aborts the measurement.
+template <typename Turn>
+void AwaitRecord(Turn turn) {
+  while (ADC_Ready() == 0) {
+    if (Interrupted().load()) {
+      (void)ADC_Abort();
+      CheckInterrupted();
+    }
+    turn();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 // What the record cannot tell of itself: its trigger and the rate asked for.
 void Describe(const Acquisition& a, Record& record) {
   record.trigger.channel = a.TriggerChannel();
-  record.trigger.source = a.trigger_source == 0 ? "CH1" : a.trigger_source == 1 ? "CH2" : "none";
+  record.trigger.source = record.trigger.channel == 0 ? "none" : "CH" + std::to_string(record.trigger.channel);
   if (record.trigger.channel != 0) {
     (void)GetTriggerLevel(static_cast<std::uint32_t>(record.trigger.channel), &record.trigger.level);
     (void)GetTriggerHys(static_cast<std::uint32_t>(record.trigger.channel), &record.trigger.hysteresis);
@@ -90,13 +97,7 @@ struct Peak {
 // each of `channels`.
 std::array<Peak, 2> PeakCapture(const std::vector<int>& channels, long length) {
   Check(ADC_Start(), "starting the measurement");
-  while (ADC_Ready() == 0) {
-    if (Interrupted().load()) {
-      (void)ADC_Abort();
-      CheckInterrupted();
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  AwaitRecord([] {});
   std::array<Peak, 2> peaks{};
   for (int ch : channels) {
     const Channel channel = ReadChannel(ch, length);
@@ -119,6 +120,21 @@ double RangeFor(double peak, double uncertainty, const std::vector<double>& rang
 }
 
 }  // namespace
+
+std::uint16_t ReadSamples(int ch, std::size_t length, Channel& channel, std::vector<std::uint16_t>& codes) {
+  channel.volts.resize(length);
+  codes.resize(length);
+  const auto input = static_cast<std::uint32_t>(ch);
+  std::uint16_t status = ADC_GetDataVoltCh(input, channel.volts.data());
+  if (status == RU3_OK) status = ADC_GetDataCh(input, codes.data());
+  if (status == RU3_OK) TakeCodes(codes, channel);
+  return status;
+}
+
+bool TriggerForcing::Due(Clock::time_point now, long timeout_ms) const {
+  return timeout_ms >= 0 && now - armed_at_ >= std::chrono::milliseconds(timeout_ms) &&
+         (!forced_ || now - forced_at_ >= std::chrono::seconds(1));
+}
 
 std::atomic<bool>& Interrupted() {
   static std::atomic<bool> interrupted{false};
@@ -160,33 +176,21 @@ Record CurrentRecord(const Acquisition& a) {
 }
 
 Record Measure(const Acquisition& a, Progress& progress) {
-  using Clock = std::chrono::steady_clock;
   ApplyTriggerLevel(a);
   CheckInterrupted();
   Check(ADC_Start(), "starting the measurement");
-  const auto start = Clock::now();
+  TriggerForcing forcing;
+  forcing.Arm(TriggerForcing::Clock::now());
   const long timeout = GetTriggerTimeOut();
-  auto last_force = start;
-  bool forced = false;
   progress.Phase(a.TriggerChannel() != 0 ? "measuring, waiting for the trigger" : "measuring");
-  while (ADC_Ready() == 0) {
-    if (Interrupted().load()) {
-      (void)ADC_Abort();
-      CheckInterrupted();
-    }
-    const auto now = Clock::now();
-    // Block-style measuring leaves the time-out to the host: force the
-    // trigger once it has passed, and again every second until done.
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count();
-    if (a.TriggerChannel() != 0 && timeout >= 0 && elapsed >= timeout &&
-        (!forced || now - last_force >= std::chrono::seconds(1))) {
+  AwaitRecord([&] {
+    const auto now = TriggerForcing::Clock::now();
+    if (a.TriggerChannel() != 0 && forcing.Due(now, timeout)) {
       Check(ADC_ForceTrig(), "forcing the trigger");
-      if (!forced) progress.Phase("measuring, trigger forced after the time-out");
-      forced = true;
-      last_force = now;
+      if (!forcing.forced()) progress.Phase("measuring, trigger forced after the time-out");
+      forcing.Forced(now);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  });
   const long length = GetRecordLength();
   progress.Phase("reading " + std::to_string(length * static_cast<long>(a.channels.size())) + " samples");
   Record record;
@@ -195,7 +199,7 @@ Record Measure(const Acquisition& a, Progress& progress) {
   for (int ch : a.channels) record.channels.push_back(ReadChannel(ch, length));
   progress.Clear();
   Describe(a, record);
-  record.trigger.forced = forced;
+  record.trigger.forced = forcing.forced();
   record.trigger.timeout_ms = timeout;
   CheckInterrupted();
   return record;
@@ -219,13 +223,14 @@ void SettleRanges(const Acquisition& a, Progress& progress) {
   const double record_time = static_cast<double>(*record_timing.length) / *record_timing.rate;
   Acquisition timing = a;
   timing.channels = settle;
-  timing.rate = NearestRate(std::min(std::max(*record_timing.rate, kSettleMinRate), max_rate), max_rate);
+  // The record's rate is one the clock makes, and so are the bounds.
+  timing.rate = std::min(std::max(*record_timing.rate, kSettleMinRate), max_rate);
   const long samples = std::clamp(std::lround(std::min(record_time, kSettleWindow) * *timing.rate), kSettleMinSamples,
                                   kSettleMaxSamples);
   timing.length = samples;
   timing.pre_share = 0;
   ApplyTiming(timing);
-  Check(SetTriggerSource(kTriggerNone), "setting the trigger source");
+  Check(SetTriggerSource(RU3_TRIG_NONE), "setting the trigger source");
 
   progress.Phase("settling the ranges: capture 1 of 2, on the " + Quantity(largest, "V") + " range");
   for (int ch : settle) SetRange(ch, largest);

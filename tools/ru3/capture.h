@@ -1,10 +1,14 @@
 // Measuring on the open instrument: one block-style measurement (ADC_Start,
 // poll ADC_Ready, force the trigger after the time-out, read the volts and
 // codes), settling the auto ranges in two short free-running captures, and
-// the record that timer-driven measuring left in the channel buffers.
+// the record that timer-driven measuring left in the channel buffers. The
+// read-out and the forcing rule serve ru3 serve's measuring too.
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <vector>
 
 #include "acquisition.h"
 #include "record.h"
@@ -12,6 +16,36 @@
 namespace ru3cli {
 
 class Progress;
+
+// Reads channel `ch` of the finished measurement, `length` positions of volts
+// into `channel` and of codes into `codes` (the first read after ADC_Start
+// fetches the record from the instrument): positions without a sample become
+// NaN, samples at the ends of the scale are counted in channel.clipped.
+// Returns the status of the first read that fails, else RU3_OK.
+std::uint16_t ReadSamples(int ch, std::size_t length, Channel& channel, std::vector<std::uint16_t>& codes);
+
+// Block-style measuring leaves the trigger time-out to the host: the trigger
+// is forced once the time-out has passed since arming, and again every
+// second until the record is done.
+class TriggerForcing {
+ public:
+  using Clock = std::chrono::steady_clock;
+  void Arm(Clock::time_point now) {
+    armed_at_ = now;
+    forced_ = false;
+  }
+  // Whether to force the trigger at `now`; never with a time-out below 0.
+  bool Due(Clock::time_point now, long timeout_ms) const;
+  void Forced(Clock::time_point now) {
+    forced_ = true;
+    forced_at_ = now;
+  }
+  bool forced() const { return forced_; }
+
+ private:
+  Clock::time_point armed_at_{}, forced_at_{};
+  bool forced_ = false;
+};
 
 // Set by SIGINT; measuring stops at the next chance.
 std::atomic<bool>& Interrupted();

@@ -26,8 +26,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::size_t kFramesKept = 8;
-constexpr std::uint16_t kNoSample = 0x7FFF;
-constexpr std::uint16_t kTopCode = 0xFFF0;
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -90,7 +88,7 @@ ru3cli::Record Frame::ToRecord() const {
   record.sample_rate = rate;
   record.pre_samples = pre_samples;
   for (const Trace& trace : traces) record.channels.push_back({trace.number, trace.range, trace.volts});
-  record.trigger.channel = settings.source == 0 ? 1 : settings.source == 1 ? 2 : 0;
+  record.trigger.channel = ru3cli::TriggerChannelOf(settings.source);
   record.trigger.source = record.trigger.channel == 0 ? "none" : "CH" + std::to_string(record.trigger.channel);
   record.trigger.level = settings.level;
   record.trigger.hysteresis = settings.hysteresis;
@@ -100,12 +98,7 @@ ru3cli::Record Frame::ToRecord() const {
 
 Engine::Engine(const ru3cli::GlobalOptions& options) {
   session_ = std::make_unique<ru3cli::Session>(options);
-  std::array<double, 20> ranges{};
-  ru3cli::Check(GetAvailableSensitivities(ranges.data()), "reading the input ranges");
-  for (double r : ranges) {
-    if (r > 0) ranges_.push_back(r);
-  }
-  std::sort(ranges_.begin(), ranges_.end());
+  ranges_ = ru3cli::AvailableRanges();
   max_rate_ = GetMaxSampleFrequencyF();
   max_length_ = GetMaxRecordLength();
   ru3cli::Check(GetSerialNumber(&serial_), "reading the serial number");
@@ -181,7 +174,7 @@ Error Engine::ApplyHere(const std::string& key, const Value& value) {
   std::string word;
   bool flag = false;
   Settings s = Current();
-  const int trigger_channel = s.source == 1 ? 2 : 1;
+  const int trigger_channel = s.source == RU3_TRIG_CH2 ? 2 : 1;
   Error error;
 
   if (key == "state") {
@@ -247,8 +240,9 @@ Error Engine::ApplyHere(const std::string& key, const Value& value) {
     }
   } else if (key == "ch1.coupling" || key == "ch2.coupling") {
     int code = -1;
-    if (Word(value, word)) code = word == "dc" ? 0 : word == "ac" ? 1 : -1;
-    else if (Number(value, number) && (number == 0 || number == 1)) code = static_cast<int>(number);
+    if (Word(value, word)) code = word == "dc" ? RU3_COUPLING_DC : word == "ac" ? RU3_COUPLING_AC : -1;
+    else if (Number(value, number) && (number == RU3_COUPLING_DC || number == RU3_COUPLING_AC))
+      code = static_cast<int>(number);
     if (code < 0) return Bad(-224, key + ": dc or ac");
     error = StatusError(SetCoupling(static_cast<std::uint32_t>(ChannelOfKey(key)), static_cast<std::uint32_t>(code)),
                         key);
@@ -278,15 +272,18 @@ Error Engine::ApplyHere(const std::string& key, const Value& value) {
     }
   } else if (key == "trigger.source") {
     int source = -1;
-    if (Word(value, word)) source = word == "ch1" ? 0 : word == "ch2" ? 1 : word == "none" ? 9 : -1;
-    else if (Number(value, number) && (number == 0 || number == 1 || number == 9)) source = static_cast<int>(number);
+    if (Word(value, word))
+      source = word == "ch1" ? RU3_TRIG_CH1 : word == "ch2" ? RU3_TRIG_CH2 : word == "none" ? RU3_TRIG_NONE : -1;
+    else if (Number(value, number) && (number == RU3_TRIG_CH1 || number == RU3_TRIG_CH2 || number == RU3_TRIG_NONE))
+      source = static_cast<int>(number);
     if (source < 0) return Bad(-224, "trigger source: ch1, ch2 or none");
     error = StatusError(SetTriggerSource(static_cast<std::uint32_t>(source)), "trigger source");
     // The level follows to the new channel, limited to its range.
-    if (!error && source != 9) {
-      const double range = s.range[static_cast<std::size_t>(source)];
-      (void)SetTriggerLevel(static_cast<std::uint32_t>(source + 1), std::clamp(s.level, -range, range));
-      (void)SetTriggerModeCh(static_cast<std::uint32_t>(source + 1), static_cast<std::uint32_t>(s.kind));
+    if (!error && source != RU3_TRIG_NONE) {
+      const int ch = ru3cli::TriggerChannelOf(source);
+      const double range = s.range[static_cast<std::size_t>(ch - 1)];
+      (void)SetTriggerLevel(static_cast<std::uint32_t>(ch), std::clamp(s.level, -range, range));
+      (void)SetTriggerModeCh(static_cast<std::uint32_t>(ch), static_cast<std::uint32_t>(s.kind));
     }
   } else if (key == "trigger.level") {
     if (!Number(value, number)) return Bad(-104, "trigger level: volts");
@@ -300,7 +297,7 @@ Error Engine::ApplyHere(const std::string& key, const Value& value) {
     error = StatusError(SetTriggerHys(static_cast<std::uint32_t>(trigger_channel), number), "trigger hysteresis");
   } else if (key == "trigger.kind") {
     if (!Number(value, number) || number != std::floor(number)) return Bad(-104, "trigger kind: 0 to 3");
-    if (number < 0 || number > 3) return Bad(-222, "trigger kind: 0 to 3");
+    if (number < RU3_KIND_RISING || number > RU3_KIND_EITHER) return Bad(-222, "trigger kind: 0 to 3");
     error = StatusError(SetTriggerMode(static_cast<std::uint32_t>(number)), "trigger kind");
   } else if (key == "trigger.timeout") {
     std::uint32_t ms = RU3_TIMEOUT_NONE;
@@ -361,7 +358,7 @@ void Engine::ReadBack() {
   s.rate = GetSampleFrequencyF();
   s.length = GetRecordLength();
   if (GetTriggerSource(&byte) == RU3_OK) s.source = byte;
-  const std::uint32_t trigger_channel = s.source == 1 ? 2 : 1;
+  const std::uint32_t trigger_channel = s.source == RU3_TRIG_CH2 ? 2 : 1;
   (void)GetTriggerLevel(trigger_channel, &s.level);
   (void)GetTriggerHys(trigger_channel, &s.hysteresis);
   if (GetTriggerModeCh(trigger_channel, &byte) == RU3_OK) s.kind = byte & 0x7F;
@@ -423,8 +420,7 @@ double Engine::FrameRate() const {
 void Engine::Arm() {
   const std::uint16_t status = ADC_Start();
   armed_ = status == RU3_OK;
-  forced_ = false;
-  armed_at_ = Clock::now();
+  forcing_.Arm(Clock::now());
   std::lock_guard<std::mutex> lock(mutex_);
   armed_generation_ = generation_;
 }
@@ -443,17 +439,10 @@ void Engine::Publish(bool forced) {
     Frame::Trace trace;
     trace.number = ch;
     (void)GetSensitivity(static_cast<std::uint32_t>(ch), &trace.range);
-    trace.volts.resize(n);
-    trace.codes.resize(n);
-    // The first read fetches the record from the instrument.
-    if (ADC_GetDataVoltCh(static_cast<std::uint32_t>(ch), trace.volts.data()) != RU3_OK ||
-        ADC_GetDataCh(static_cast<std::uint32_t>(ch), trace.codes.data()) != RU3_OK) {
-      return;
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-      if (trace.codes[i] == kNoSample) trace.volts[i] = std::nan("");
-      else if (trace.codes[i] == 0 || trace.codes[i] >= kTopCode) trace.clipped = true;
-    }
+    ru3cli::Channel samples;
+    if (ru3cli::ReadSamples(ch, n, samples, trace.codes) != RU3_OK) return;
+    trace.volts = std::move(samples.volts);
+    trace.clipped = samples.clipped > 0;
     trace.summary = ru3cli::Summarise(trace.volts, frame->rate);
     frame->traces.push_back(std::move(trace));
   }
@@ -492,7 +481,7 @@ void Engine::Loop() {
     }
     if (ADC_Ready() != 0) {
       armed_ = false;
-      Publish(forced_);
+      Publish(forcing_.forced());
       if (state == "single") {
         std::lock_guard<std::mutex> lock(mutex_);
         settings_.state = "stop";
@@ -500,15 +489,11 @@ void Engine::Loop() {
       }
       continue;
     }
-    // Block-style measuring leaves the time-out to the host: force the
-    // trigger once it has passed, and again every second until done.
     const long timeout = Current().timeout_ms;
     const auto now = Clock::now();
-    if (timeout >= 0 && now - armed_at_ >= std::chrono::milliseconds(timeout) &&
-        (!forced_ || now - forced_at_ >= std::chrono::seconds(1))) {
+    if (forcing_.Due(now, timeout)) {
       (void)ADC_ForceTrig();
-      forced_ = true;
-      forced_at_ = now;
+      forcing_.Forced(now);
     }
   }
   // Work queued before the stop still runs, so nobody waits for it in vain.

@@ -19,6 +19,7 @@
 #include <variant>
 #include <vector>
 
+#include "../capture.h"
 #include "../record.h"
 #include "../session.h"
 
@@ -36,14 +37,14 @@ struct Settings {
   std::array<bool, 2> on{true, true};
   std::array<double, 2> range{8, 8};  // volts full scale
   std::array<bool, 2> autorange{false, false};
-  std::array<int, 2> coupling{0, 0};  // 0 DC, 1 AC
+  std::array<int, 2> coupling{RU3_COUPLING_DC, RU3_COUPLING_DC};
   double rate = 0;                    // Hz, as the clock runs
   long length = 0;                    // samples per channel
   double pre = 0.5;                   // share of the record before the trigger
-  int source = 0;                     // 0 channel 1, 1 channel 2, 9 none
+  int source = RU3_TRIG_CH1;          // RU3_TRIG_CH1, RU3_TRIG_CH2 or RU3_TRIG_NONE
   double level = 0;                   // volts on the trigger channel
   double hysteresis = 0;              // volts
-  int kind = 0;                       // 0..3
+  int kind = RU3_KIND_RISING;         // a RU3_KIND_ code
   long timeout_ms = 0;                // -1: wait for ever
   std::array<double, 2> dac{0, 0};    // volts
   std::array<bool, 2> motor{false, false};
@@ -56,7 +57,7 @@ struct Frame {
   struct Trace {
     int number = 1;
     double range = 0;
-    std::vector<std::uint16_t> codes;  // 0x7FFF: no sample at that position
+    std::vector<std::uint16_t> codes;  // RU3_NO_SAMPLE: no sample at that position
     std::vector<double> volts;         // NaN: no sample
     bool clipped = false;              // a sample at either end of the range
     ru3cli::ChannelSummary summary;
@@ -138,9 +139,8 @@ class Engine {
 
   // Only the measuring thread touches these.
   bool armed_ = false;
-  bool forced_ = false;
+  ru3cli::TriggerForcing forcing_;
   std::uint64_t armed_generation_ = 0;
-  std::chrono::steady_clock::time_point armed_at_, forced_at_;
 
   std::unique_ptr<ru3cli::Session> session_;
   std::thread thread_;

@@ -307,7 +307,8 @@ std::vector<ScpiCommand> Build() {
   add("CHANnel#:COUPling", true, true, 1, 1, [](ScpiSession& s, const ScpiCall& call) {
     if (!ChannelSuffixOk(s, call)) return std::string();
     if (call.query) {
-      return std::string(s.engine().Current().coupling[static_cast<std::size_t>(call.suffix[0] - 1)] ? "AC" : "DC");
+      const int coupling = s.engine().Current().coupling[static_cast<std::size_t>(call.suffix[0] - 1)];
+      return std::string(coupling == RU3_COUPLING_AC ? "AC" : "DC");
     }
     Set(s, Key(call, "coupling"), ValueOf(call.params[0]));
     return std::string();
@@ -323,7 +324,7 @@ std::vector<ScpiCommand> Build() {
   add("TRIGger:SOURce", true, true, 1, 1, [](ScpiSession& s, const ScpiCall& call) {
     if (call.query) {
       const int source = s.engine().Current().source;
-      return std::string(source == 0 ? "CHAN1" : source == 1 ? "CHAN2" : "NONE");
+      return std::string(source == RU3_TRIG_CH1 ? "CHAN1" : source == RU3_TRIG_CH2 ? "CHAN2" : "NONE");
     }
     const Param& p = call.params[0];
     const int channel = ChannelParam(p);
@@ -344,10 +345,13 @@ std::vector<ScpiCommand> Build() {
   add("TRIGger:SLOPe", true, true, 1, 1, [](ScpiSession& s, const ScpiCall& call) {
     if (call.query) {
       const int kind = s.engine().Current().kind;
-      return std::string(kind == 0 ? "POS" : kind == 3 ? "EITH" : "NEG");
+      return std::string(kind == RU3_KIND_RISING ? "POS" : kind == RU3_KIND_EITHER ? "EITH" : "NEG");
     }
     const Param& p = call.params[0];
-    const int kind = IsWord(p, "POS", "POSITIVE") ? 0 : IsWord(p, "NEG", "NEGATIVE") ? 1 : IsWord(p, "EITH", "EITHER") ? 3 : -1;
+    const int kind = IsWord(p, "POS", "POSITIVE")    ? RU3_KIND_RISING
+                     : IsWord(p, "NEG", "NEGATIVE")  ? RU3_KIND_FALLING
+                     : IsWord(p, "EITH", "EITHER")   ? RU3_KIND_EITHER
+                                                     : -1;
     if (kind < 0) s.Push(-224, "POSitive, NEGative or EITHer");
     else Set(s, "trigger.kind", double(kind));
     return std::string();

@@ -14,6 +14,7 @@
 
 #include "failure.h"
 #include "format.h"
+#include "thin.h"
 
 namespace ru3cli {
 
@@ -277,25 +278,15 @@ class Painter {
       // its lowest to its highest sample, joined to the next column.
       const int count = static_cast<int>(columns);
       for (int col = 0; col < count; ++col) {
-        const std::size_t a = static_cast<std::size_t>(static_cast<double>(n) * col / count);
-        const std::size_t b =
-            std::min(n, std::max(a + 1, static_cast<std::size_t>(static_cast<double>(n) * (col + 1) / count)));
-        double lo = 0, hi = 0;
-        bool any = false;
-        for (std::size_t i = a; i < b; ++i) {
-          const double v = ch.volts[i];
-          if (std::isnan(v)) continue;
-          lo = any ? std::min(lo, v) : v;
-          hi = any ? std::max(hi, v) : v;
-          any = true;
-        }
-        if (!any) {
+        const auto [a, b] = ColumnSpan(n, static_cast<std::size_t>(col), static_cast<std::size_t>(count));
+        const Extent e = ExtentOf(ch.volts, a, b);
+        if (!e.any) {
           drawing = false;
           continue;
         }
         const double x = left_ + col + 0.5;
-        point(x, Y(lo, ch.range));
-        point(x, Y(hi, ch.range));
+        point(x, Y(e.lo, ch.range));
+        point(x, Y(e.hi, ch.range));
       }
     }
     cairo_stroke(cr_);

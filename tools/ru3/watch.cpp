@@ -16,6 +16,7 @@
 #include "ru3/ru3.h"
 #include "session.h"
 #include "summary.h"
+#include "thin.h"
 
 namespace ru3cli {
 
@@ -110,24 +111,15 @@ std::vector<std::string> RenderFrame(const Record& record, int cols, int rows, b
     const int index = ch.number == 2 ? 1 : 0;
     long previous = -1;  // row where the previous column ended, -1: none
     for (std::size_t c = 0; c < C; ++c) {
-      const std::size_t a = n * c / C;
-      const std::size_t b = std::min(n, std::max(a + 1, n * (c + 1) / C));
-      double lo = 0, hi = 0;
-      bool any = false;
-      for (std::size_t i = a; i < b; ++i) {
-        const double v = ch.volts[i];
-        if (std::isnan(v)) continue;
-        lo = any ? std::min(lo, v) : v;
-        hi = any ? std::max(hi, v) : v;
-        any = true;
-      }
-      if (!any) {
+      const auto [a, b] = ColumnSpan(n, c, C);
+      const Extent e = ExtentOf(ch.volts, a, b);
+      if (!e.any) {
         // No samples in this column: leave it empty.
         previous = -1;
         continue;
       }
-      std::size_t top = row_of(hi, ch.range);
-      std::size_t bottom = row_of(lo, ch.range);
+      std::size_t top = row_of(e.hi, ch.range);
+      std::size_t bottom = row_of(e.lo, ch.range);
       // Join to the previous column so that steep edges stay visible.
       if (previous >= 0) {
         top = std::min(top, static_cast<std::size_t>(previous));

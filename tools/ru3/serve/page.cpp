@@ -25,7 +25,9 @@
 #include "../output_file.h"
 #include "../plot.h"
 #include "../record_files.h"
+#include "../thin.h"
 #include "http_front.h"
+#include "ru3/ru3.h"
 
 namespace ru3serve {
 namespace {
@@ -42,7 +44,7 @@ json SettingsJson(const Settings& s) {
     channels.push_back({{"on", s.on[k]},
                         {"range", s.range[k]},
                         {"auto", s.autorange[k]},
-                        {"coupling", s.coupling[k] ? "ac" : "dc"},
+                        {"coupling", s.coupling[k] == RU3_COUPLING_AC ? "ac" : "dc"},
                         {"dac", s.dac[k]},
                         {"motor", s.motor[k]}});
   }
@@ -50,7 +52,7 @@ json SettingsJson(const Settings& s) {
           {"rate", s.rate},
           {"length", s.length},
           {"pre", s.pre},
-          {"source", s.source == 0 ? "ch1" : s.source == 1 ? "ch2" : "none"},
+          {"source", s.source == RU3_TRIG_CH1 ? "ch1" : s.source == RU3_TRIG_CH2 ? "ch2" : "none"},
           {"level", s.level},
           {"hysteresis", s.hysteresis},
           {"kind", s.kind},
@@ -60,7 +62,8 @@ json SettingsJson(const Settings& s) {
 
 json Finite(double v) { return std::isfinite(v) ? json(v) : json(nullptr); }
 
-// Min/max pairs over buckets: the shape of a long record survives thinning.
+// Min/max pairs over buckets of `bucket` positions (NaN for a bucket without
+// a sample): the shape of a long record survives thinning.
 std::vector<float> Thin(const std::vector<double>& volts, std::size_t bucket) {
   std::vector<float> out;
   if (bucket <= 1) {
@@ -69,15 +72,9 @@ std::vector<float> Thin(const std::vector<double>& volts, std::size_t bucket) {
   }
   out.reserve(2 * (volts.size() / bucket + 1));
   for (std::size_t start = 0; start < volts.size(); start += bucket) {
-    const std::size_t end = std::min(start + bucket, volts.size());
-    double lo = NAN, hi = NAN;
-    for (std::size_t i = start; i < end; ++i) {
-      if (std::isnan(volts[i])) continue;
-      if (!(volts[i] >= lo)) lo = volts[i];
-      if (!(volts[i] <= hi)) hi = volts[i];
-    }
-    out.push_back(static_cast<float>(lo));
-    out.push_back(static_cast<float>(hi));
+    const ru3cli::Extent e = ru3cli::ExtentOf(volts, start, std::min(start + bucket, volts.size()));
+    out.push_back(e.any ? static_cast<float>(e.lo) : NAN);
+    out.push_back(e.any ? static_cast<float>(e.hi) : NAN);
   }
   return out;
 }

@@ -1,5 +1,6 @@
-"""The C library underneath: finding libru3, and the signature of each of its
-115 exported functions for ctypes.
+"""The C library underneath: finding libru3, the signature of each of its
+115 exported functions for ctypes, and the codes of its header the package
+uses (named as in ru3.h without the RU3_ prefix).
 
 ``RU3_LIBRARY`` in the environment names the library file to load (a build
 tree's ``libru3.so.1``, say); otherwise the installed one is loaded by its
@@ -13,6 +14,21 @@ import os
 import threading
 
 SONAME = "libru3.so.1"
+
+# Codes of ru3.h.
+#: The code of a position that received no sample. No sample has it: a
+#: sample's low four bits are always 0.
+NO_SAMPLE = 0x7FFF
+TRIG_CH1 = 0  # trigger source ordinals
+TRIG_CH2 = 1
+TRIG_NONE = 9  # free-running
+TIMEOUT_NONE = 0xFFFFFFFF  # trigger time-out: wait for ever
+KIND_RISING = 0  # trigger kinds
+KIND_FALLING = 1
+KIND_FALLING_BELOW = 2
+KIND_EITHER = 3
+COUPLING_DC = 0
+COUPLING_AC = 1
 
 _TYPES = {
     "u8": ctypes.c_uint8,

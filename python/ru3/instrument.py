@@ -20,17 +20,21 @@ from collections.abc import Iterable, Iterator
 
 import numpy as np
 
+from . import _native
 from ._native import library
 from .errors import NoInstrument, check
 from .record import Record, Trigger, codes_to_volts
 
-_TRIGGER_NONE = 9  # the trigger source ordinal of free-running measuring
-_TIMEOUT_NONE = 0xFFFFFFFF
 
 #: Trigger kinds by name; the instrument applies channel 1's kind whichever
 #: channel triggers.
-TRIGGER_KINDS = {"rising": 0, "falling": 1, "falling-below": 2, "either": 3}
-COUPLINGS = {"dc": 0, "ac": 1}
+TRIGGER_KINDS = {
+    "rising": _native.KIND_RISING,
+    "falling": _native.KIND_FALLING,
+    "falling-below": _native.KIND_FALLING_BELOW,
+    "either": _native.KIND_EITHER,
+}
+COUPLINGS = {"dc": _native.COUPLING_DC, "ac": _native.COUPLING_AC}
 
 
 def _name_of(table: dict[str, int], code: int) -> str:
@@ -311,13 +315,13 @@ class Instrument:
     def trigger_source(self) -> int | None:
         """The channel that triggers, 1 or 2; None to measure free-running."""
         source = self._value("GetTriggerSource", ctypes.c_uint8)
-        return source + 1 if source in (0, 1) else None
+        return source + 1 if source in (_native.TRIG_CH1, _native.TRIG_CH2) else None
 
     @trigger_source.setter
     def trigger_source(self, channel: int | None) -> None:
         if channel not in (1, 2, None):
             raise ValueError(f"trigger source {channel!r}: 1, 2 or None")
-        self._call("SetTriggerSource", _TRIGGER_NONE if channel is None else channel - 1)
+        self._call("SetTriggerSource", _native.TRIG_NONE if channel is None else channel - 1)
 
     def _trigger_channel(self) -> Channel:
         source = self.trigger_source
@@ -367,10 +371,10 @@ class Instrument:
     @trigger_timeout.setter
     def trigger_timeout(self, seconds: float | None) -> None:
         if seconds is None:
-            self._call("SetTriggerTimeOut", _TIMEOUT_NONE)
+            self._call("SetTriggerTimeOut", _native.TIMEOUT_NONE)
             return
         ms = round(seconds * 1000)
-        if not 0 <= ms < _TIMEOUT_NONE:
+        if not 0 <= ms < _native.TIMEOUT_NONE:
             raise ValueError(f"trigger time-out {seconds!r} s: not negative (None: no time-out)")
         self._call("SetTriggerTimeOut", ms)
 

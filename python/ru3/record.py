@@ -7,9 +7,7 @@ from dataclasses import dataclass, field
 
 import numpy as np
 
-#: The code of a position that received no sample. No sample has it: a
-#: sample's low four bits are always 0.
-NO_SAMPLE = 0x7FFF
+from ._native import NO_SAMPLE
 
 
 def codes_to_volts(codes: np.ndarray, full_scale: float) -> np.ndarray:

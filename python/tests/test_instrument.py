@@ -99,3 +99,12 @@ def test_every_export_is_typed_as_the_header_declares_it():
         declared[name] = (names[result], types)
     assert len(declared) == 115
     assert _native.parse_prototypes() == declared
+
+
+def test_the_codes_the_package_names_are_the_headers():
+    if not HEADER.exists():
+        pytest.skip("no header beside the tests")
+    defines = dict(re.findall(r"#define RU3_(\w+) (0x[0-9A-Fa-f]+|\d+)u?\b", HEADER.read_text()))
+    for name in ("NO_SAMPLE", "TRIG_CH1", "TRIG_CH2", "TRIG_NONE", "TIMEOUT_NONE", "KIND_RISING", "KIND_FALLING",
+                 "KIND_FALLING_BELOW", "KIND_EITHER", "COUPLING_DC", "COUPLING_AC"):
+        assert getattr(_native, name) == int(defines[name], 0), name

@@ -24,7 +24,7 @@
 #include "serve/serve.h"
 #include "session.h"
 #include "system_ports.h"
-#include "trace.h"
+#include "trace/trace.h"
 #include "watch.h"
 
 namespace ru3cli {

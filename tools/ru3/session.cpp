@@ -13,7 +13,7 @@
 #include "failure.h"
 #include "system_ports.h"
 #include "ru3/ru3.h"
-#include "trace.h"
+#include "trace/trace.h"
 
 namespace ru3cli {
 

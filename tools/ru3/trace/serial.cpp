@@ -7,8 +7,8 @@
 #include <memory>
 #include <set>
 
-#include "failure.h"
-#include "trace_decoder.h"
+#include "../failure.h"
+#include "decoder.h"
 
 namespace ru3cli::trace::internal {
 

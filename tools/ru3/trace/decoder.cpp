@@ -1,6 +1,6 @@
 // The sequence layer of the port-trace decoder: register writes and reads in,
 // decoded actions out (sample clock, arming, seeks, sample read-out).
-#include "trace_decoder.h"
+#include "decoder.h"
 
 #include <algorithm>
 #include <array>
@@ -9,7 +9,7 @@
 #include <memory>
 #include <set>
 
-#include "failure.h"
+#include "../failure.h"
 
 namespace ru3cli::trace::internal {
 

@@ -20,9 +20,9 @@
 #include <ostream>
 #include <set>
 
-#include "failure.h"
-#include "trace_decoder.h"
-#include "trace_link.h"
+#include "../failure.h"
+#include "decoder.h"
+#include "link.h"
 
 namespace ru3cli::trace {
 

@@ -1,7 +1,7 @@
 // Port-trace decoding, layers 2 and 3: what the register traffic of one port
 // means. Serial protocols carried by single register writes (counter loads,
-// the EEPROM bus, converter, relay, trim and DAC words; trace_serial.cpp) and
-// sequences of plain register writes that form one action (trace_decoder.cpp).
+// the EEPROM bus, converter, relay, trim and DAC words; serial.cpp) and
+// sequences of plain register writes that form one action (decoder.cpp).
 #pragma once
 
 #include <cstddef>
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "trace.h"
-#include "trace_link.h"
+#include "link.h"
 
 namespace ru3cli::trace::internal {
 

@@ -59,6 +59,11 @@ double ParseNumber(const std::string& option, const std::string& text);
 
 // The sample rate nearest to `wanted` that the instrument makes, given its
 // highest rate (200000 or 400000 Hz). `wanted` is at least the lowest rate.
+// The tool's own choice for --rate, not the library's write-back: the
+// library rounds the divider rather than the rate, and makes 200000 Hz of
+// any rate above 100001 Hz and below 400000 Hz (120000 asked gives
+// 100000 Hz here, 200000 Hz there). The library is then given the rate
+// chosen, which its clock makes as it is.
 double NearestRate(double wanted, double max_rate);
 
 // The instrument's input ranges, smallest first.

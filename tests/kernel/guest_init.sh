@@ -8,6 +8,7 @@ export PATH=/bin LD_LIBRARY_PATH=/ru3 HOME=/tmp
 mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
+chmod 1777 /tmp
 case_name="$(sed -n 's/.*ru3case=\([^ ]*\).*/\1/p' /proc/cmdline)"
 failures=0
 
@@ -50,7 +51,7 @@ case_lp() {
   load parport parport_pc ppdev lp
   run /tmp/info /ru3/ru3 info
   check "lp: found on LPT1" has 'LPT1 at base address 0x378' /tmp/info
-  check "lp: shared claim named" has 'claim *shared with the lp printer driver (lp0)' /tmp/info
+  check "lp: shared claim named" has 'claim *shared with the lp printer driver' /tmp/info
   run /tmp/m /ru3/ru3_guest_probe measure
   measures lp /tmp/m
   # The printer driver writes to the port (nothing acknowledges it: it gives up).
@@ -70,7 +71,7 @@ case_group() {
   run /tmp/m as_user printer /ru3/ru3_guest_probe measure
   measures "member of lp" /tmp/m
   run /tmp/info as_user printer /ru3/ru3 info
-  check "member of lp: ru3 info names the shared claim" has 'claim *shared with the lp printer driver (lp0)' /tmp/info
+  check "member of lp: ru3 info names the shared claim" has 'claim *shared with the lp printer driver' /tmp/info
 }
 
 case_raw() {

@@ -169,7 +169,7 @@ TEST_F(LinuxBackend, WithLpLoadedThePortIsHeldByAnOrdinaryClaimWhileOpen) {
   Start("ports=0x378;lp=yes");
   ASSERT_EQ(Init(), RU3_OK);
   const std::vector<std::string> devices = ru3::fake::Registered(0);
-  EXPECT_TRUE(Has(devices, "lp0"));
+  EXPECT_TRUE(Has(devices, "lp"));
   EXPECT_TRUE(Has(devices, "ppdev0"));  // ours, registered and holding since the open
   EXPECT_FALSE(ru3::fake::Exclusive(0));
   MeasureDefaultSignals();

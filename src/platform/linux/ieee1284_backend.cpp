@@ -227,12 +227,8 @@ class Ieee1284Backend final : public Backend {
       return Claim::kNone;
     }
     if (ieee1284_open(p.port, 0, nullptr) != E1284_OK) return Claim::kNone;
-    if (ieee1284_get_irq_fd(p.port) < 0) {
-      // Raw port I/O (no ppdev device behind the port): nothing to claim.
-      if (ieee1284_claim(p.port) == E1284_OK) return Claim::kRaw;
-      ieee1284_close(p.port);
-      return Claim::kNone;
-    }
+    // libieee1284 went through ppdev or raw port I/O, which it does not say;
+    // the claim is bounded either way (a raw one returns at once).
     parport* port = p.port;
     std::shared_ptr<std::atomic<bool>> in_kernel = p.in_kernel;
     in_kernel->store(true);
@@ -248,9 +244,13 @@ class Ieee1284Backend final : public Backend {
       return Claim::kNone;
     }
     in_kernel->store(false);
-    if (*claimed == E1284_OK) return Claim::kShared;
-    ieee1284_close(p.port);
-    return Claim::kNone;
+    if (*claimed != E1284_OK) {
+      ieee1284_close(p.port);
+      return Claim::kNone;
+    }
+    // A ppdev claim makes our device the port's holder; raw port I/O has no
+    // device in the kernel.
+    return lp::ActiveDevice(p.number) == "ppdev" + std::to_string(p.number) ? Claim::kShared : Claim::kRaw;
   }
 
   static void Release(Port& p) {

@@ -47,6 +47,10 @@ struct Device {
   std::string name;
   bool exclusive = false;
   bool external = false;  // another program's, or a kernel driver's
+  // Whether /proc lists it: the kernel makes no devices/<name> entry for a
+  // device registered while another one is (ppdev0 beside lp, say); the
+  // holder still shows in devices/active.
+  bool listed = true;
   std::uint8_t saved_control = kNewDeviceControl;
 };
 
@@ -130,7 +134,9 @@ void ShowDevices(const Kernel& k, const Port& port) {
   fs::create_directories(devices);
   const bool hide = k.config.hidden;
   for (const auto& device : port.devices) {
-    if (!(hide && device->external && device->name.rfind("ppdev", 0) == 0)) fs::create_directories(devices / device->name);
+    if (device->listed && !(hide && device->external && device->name.rfind("ppdev", 0) == 0)) {
+      fs::create_directories(devices / device->name);
+    }
   }
   const bool show_holder = port.holder && !(hide && port.holder->external);
   std::ofstream(devices / "active") << (show_holder ? port.holder->name : std::string("none")) << "\n";
@@ -183,9 +189,10 @@ Kernel& TheKernel() {
     Port port;
     port.number = static_cast<int>(i);
     port.base = k.config.bases[i];
-    if (k.config.lp) port.devices.push_back(std::make_shared<Device>(Device{"lp" + std::to_string(i), false, true}));
+    // The lp driver's device is "lp" on every port (its lpN is its own numbering).
+    if (k.config.lp) port.devices.push_back(std::make_shared<Device>(Device{"lp", false, true}));
     if (k.config.held == port.number) {
-      port.holder = std::make_shared<Device>(Device{"ppdev" + std::to_string(i), false, true});
+      port.holder = std::make_shared<Device>(Device{"ppdev" + std::to_string(i), false, true, port.devices.empty()});
       port.devices.push_back(port.holder);
     }
     const fs::path dir = ProcDir(k, port.number);
@@ -340,7 +347,8 @@ int Ioctl(int fd, unsigned long request, void* arg) {
       if (!file.device) {
         const bool exclusive_there = std::any_of(port.devices.begin(), port.devices.end(), [](const auto& d) { return d->exclusive; });
         if (exclusive_there || (file.want_exclusive && !port.devices.empty())) return Fail(ENXIO);
-        file.device = std::make_shared<Device>(Device{"ppdev" + std::to_string(port.number), file.want_exclusive, false});
+        file.device = std::make_shared<Device>(
+            Device{"ppdev" + std::to_string(port.number), file.want_exclusive, false, port.devices.empty()});
         port.devices.push_back(file.device);
         ShowDevices(k, port);
       }

@@ -7,9 +7,17 @@
  *                                 retry in this process until it opens
  *   guest_probe hold N SECONDS    claim /dev/parportN, keep it, release it
  *                                 and say how long the release took
+ *   guest_probe interrupt N       libieee1284's claim of parportN while a
+ *                                 child process holds it, ended by a signal:
+ *                                 how the claim returns, and whether the
+ *                                 holder's release waits for it
  * Each prints lines "PROBE <what> ..." for the stage to check. */
 #define _GNU_SOURCE
 #include <fcntl.h>
+#include <ieee1284.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <linux/ppdev.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -118,6 +126,57 @@ static int Hold(int n, double seconds) {
   return released == 0 ? 0 : 1;
 }
 
+static void Interrupted(int signal) { (void)signal; }
+
+static void* ClaimThread(void* port) {
+  const double start = NowMs();
+  const int result = ieee1284_claim((struct parport*)port);
+  printf("PROBE interrupt claim=%d ms=%.0f\n", result, NowMs() - start);
+  return NULL;
+}
+
+static int Interrupt(int n) {
+  struct parport_list list;
+  if (ieee1284_find_ports(&list, 0) != E1284_OK || n >= list.portc) return 1;
+  struct parport* port = list.portv[n];
+  int ready[2];
+  if (pipe(ready) != 0) return 1;
+  const pid_t child = fork();
+  if (child == 0) {
+    char path[32];
+    snprintf(path, sizeof path, "/dev/parport%d", n);
+    const int fd = open(path, O_RDWR);
+    if (fd < 0 || ioctl(fd, PPCLAIM) != 0) _exit(1);
+    (void)write(ready[1], "x", 1);
+    usleep(600000);
+    const double start = NowMs();
+    const int released = ioctl(fd, PPRELEASE);
+    printf("PROBE interrupt holder released=%d ms=%.0f\n", released, NowMs() - start);
+    close(fd);
+    _exit(0);
+  }
+  char byte;
+  if (read(ready[0], &byte, 1) != 1) return 1;
+  /* Opened after the fork: a descriptor the child shared would stay open
+   * until it exits, and an interrupted claim stays queued for the port while
+   * its descriptor is open (the holder's release hands it the port). */
+  if (ieee1284_open(port, 0, NULL) != E1284_OK) return 1;
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = Interrupted;  /* no SA_RESTART */
+  sigaction(SIGUSR1, &action, NULL);
+  pthread_t thread;
+  pthread_create(&thread, NULL, ClaimThread, port);
+  usleep(300000);
+  pthread_kill(thread, SIGUSR1);
+  pthread_join(thread, NULL);
+  ieee1284_close(port);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ieee1284_free_ports(&list);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
   setvbuf(stdout, NULL, _IOLBF, 0);
   if (argc >= 2 && strcmp(argv[1], "measure") == 0) {
@@ -128,6 +187,7 @@ int main(int argc, char** argv) {
   }
   if (argc >= 3 && strcmp(argv[1], "busy-then-open") == 0) return BusyThenOpen(atoi(argv[2]));
   if (argc >= 4 && strcmp(argv[1], "hold") == 0) return Hold(atoi(argv[2]), atof(argv[3]));
-  fprintf(stderr, "usage: guest_probe measure | busy-then-open N | hold N SECONDS\n");
+  if (argc >= 3 && strcmp(argv[1], "interrupt") == 0) return Interrupt(atoi(argv[2]));
+  fprintf(stderr, "usage: guest_probe measure | busy-then-open N | hold N SECONDS | interrupt N\n");
   return 2;
 }

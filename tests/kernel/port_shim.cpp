@@ -6,7 +6,9 @@
 //
 // RU3_SHIM_INSTRUMENT=N puts the instrument on /dev/parportN (default 0; -1
 // none). A port without it reads a floating status (0x7F).
-// RU3_SHIM_LOG=FILE appends each ioctl QEMU makes (one line each).
+// RU3_SHIM_LOG=FILE appends every register write that reaches the shim, in
+// the form of the library's port trace ("O 0378 AA"; the bases are QEMU's:
+// 0x378 for /dev/parport0, 0x278 for /dev/parport1).
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/ppdev.h>
@@ -41,7 +43,7 @@ struct Shim {
   int instrument_port = 0;
   std::unique_ptr<ru3::sim::Instrument> instrument;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-  FILE* log = nullptr;
+  FILE* log = nullptr;  // written at exit: QEMU ends the guest with exit()
 };
 
 Shim& TheShim() {
@@ -90,7 +92,6 @@ int OpenPort(int n) {
   Shim& s = TheShim();
   std::lock_guard lock(s.mutex);
   s.ports[n].fd = fd;
-  if (s.log != nullptr) std::fprintf(s.log, "open /dev/parport%d fd %d\n", n, fd), std::fflush(s.log);
   return fd;
 }
 
@@ -98,7 +99,10 @@ int PortIoctl(Shim& s, int n, unsigned long request, void* arg) {
   Registers& r = s.ports[n];
   auto* byte = static_cast<unsigned char*>(arg);
   const bool instrument = s.instrument && n == s.instrument_port;
-  if (s.log != nullptr) std::fprintf(s.log, "ioctl parport%d 0x%lx\n", n, request);
+  const unsigned base = n == 0 ? 0x378 : 0x278;
+  if (s.log != nullptr && (request == PPWDATA || request == PPWCONTROL)) {
+    std::fprintf(s.log, "O %04X %02X\n", base + (request == PPWDATA ? 0 : 2), *byte);
+  }
   switch (request) {
     case PPRDATA: *byte = r.data; return 0;
     case PPWDATA:

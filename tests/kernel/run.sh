@@ -85,18 +85,30 @@ boot() {  # case, instrument port, ports
   local name="$1" instrument="$2" ports="$3" log="$logs/$1.log"
   local devices=(-chardev parallel,id=pp0,path=/dev/parport0 -device isa-parallel,chardev=pp0,iobase=0x378,irq=7)
   [ "$ports" -lt 2 ] || devices+=(-chardev parallel,id=pp1,path=/dev/parport1 -device isa-parallel,chardev=pp1,iobase=0x278,irq=5)
-  local start=$SECONDS
-  RU3_SHIM_INSTRUMENT="$instrument" LD_PRELOAD="$shim" timeout 240 qemu-system-x86_64 -accel "$accel" \
+  local start=$SECONDS shim_log=/dev/null
+  [ "$name" != trace ] || { shim_log="$logs/trace-shim.txt"; rm -f "$shim_log"; }
+  RU3_SHIM_INSTRUMENT="$instrument" RU3_SHIM_LOG="$shim_log" LD_PRELOAD="$shim" timeout 240 qemu-system-x86_64 -accel "$accel" \
     -m 256 -nodefaults -display none -serial stdio -no-reboot -nic none "${devices[@]}" \
     -kernel "$kernel" -initrd "$build/tests/kernel/initramfs.cpio" \
     -append "console=ttyS0 quiet panic=-1 ru3case=$name" </dev/null >"$log" 2>&1 || true
   tr -d '\r' <"$log" | grep -E '^(CHECK|CASE|BENCH|  )' || true
-  if tr -d '\r' <"$log" | grep -qx "CASE $name PASS"; then
+  local passed=0
+  ! tr -d '\r' <"$log" | grep -qx "CASE $name PASS" || passed=1
+  [ "$name" != trace ] || [ "$passed" = 0 ] || compare_traces "$log" || passed=0
+  if [ "$passed" = 1 ]; then
     echo "kernel stage: $name passed in $((SECONDS - start)) s ($accel)"
   else
     echo "kernel stage: $name FAILED after $((SECONDS - start)) s ($accel); the guest's console is in $log"
     failed=1
   fi
+}
+# The guest's trace of ru3 info against the same run on the faked kernel.
+compare_traces() {
+  tr -d '\r' <"$1" | sed -n '/^TRACE BEGIN$/,/^TRACE END$/p' | sed '1d;$d' | base64 -d | gunzip >"$logs/trace-guest.txt"
+  rm -f "$logs/trace-fake.txt"
+  LD_PRELOAD="$build/tests/fakes/parport/libru3_fake_parport.so" RU3_PORT_TRACE="$logs/trace-fake.txt" \
+    "$build/ru3" info >/dev/null 2>&1
+  python3 tests/kernel/compare_traces.py "$logs/trace-guest.txt" "$logs/trace-fake.txt" "$logs/trace-shim.txt"
 }
 for c in "${cases[@]}"; do
   case "$c" in

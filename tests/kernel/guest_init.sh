@@ -139,9 +139,9 @@ case_trace() {
 
 case_bench() {
   load parport parport_pc ppdev
-  run /tmp/b /ru3/ru3_kernel_port_access --benchmark_min_time=0.2
+  run /tmp/b /ru3/ru3_kernel_port_access --benchmark_min_time=0.5 --benchmark_color=false
   check "bench: runs" rc /tmp/b 0
-  sed -n 's/^\(BENCH .*\)/\1/p' /tmp/b
+  grep -o 'BENCH .*' /tmp/b
 }
 
 run_case() {

@@ -60,7 +60,8 @@ done
 programs=("$build/ru3" "$build/tests/kernel/ru3_guest_probe")
 cp "${programs[@]}" "$work/ru3/"
 cp -a "$build"/libru3.so* "$work/ru3/"
-[ ! -x "$build/bench/ru3_kernel_port_access" ] || { cp "$build/bench/ru3_kernel_port_access" "$work/ru3/"; programs+=("$build/bench/ru3_kernel_port_access"); }
+bench="$build/tests/kernel/ru3_kernel_port_access"
+[ ! -x "$bench" ] || { cp "$bench" "$work/ru3/"; programs+=("$bench"); }
 # The shared libraries they need, at the paths the host has them.
 for lib in $(LD_LIBRARY_PATH="$build" ldd "${programs[@]}" | grep -o '/[^ ]*\.so[^ ]*' | sort -u); do
   case "$lib" in "$build"/*) continue ;; esac

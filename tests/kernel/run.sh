@@ -35,7 +35,10 @@ fi
 deb="$(ls "$cache"/"${package:-linux-image-}"*_amd64.deb 2>/dev/null | head -n1 || true)"
 if [ -z "$deb" ]; then
   [ -n "$package" ] || { echo "kernel stage: no linux-image-amd64 known to apt" >&2; exit 1; }
-  (cd "$cache" && apt-get download "$package" >/dev/null)
+  # As root, apt would hand the download to its _apt user, who cannot write here.
+  sandbox=()
+  [ "$(id -u)" -ne 0 ] || sandbox=(-o APT::Sandbox::User=root)
+  (cd "$cache" && apt-get download "${sandbox[@]}" "$package" >/dev/null)
   deb="$(ls "$cache"/"$package"_*_amd64.deb | head -n1)"
 fi
 root="$cache/$(basename "$deb" .deb)"

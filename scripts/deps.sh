@@ -26,9 +26,11 @@ main_packages=(
 # need Doxygen, the Debian package tools, man, and Debian's Python with numpy,
 # matplotlib, pytest and what pip builds a package with. The ru3 serve tests
 # need Node.js for the page, Chromium, and pyvisa with its socket back end.
+# The real-kernel stage boots Debian's kernel in QEMU with a busybox initramfs.
 test_packages=(
   binutils-mingw-w64-i686
   binutils-mingw-w64-x86-64
+  busybox-static
   chromium
   clang
   doxygen
@@ -53,6 +55,7 @@ test_packages=(
   python3-venv
   python3-websocket
   python3-wheel
+  qemu-system-x86
   sigrok-cli
   tmux
   wine

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the library and runs the whole test suite: the Linux build, then the
+# Builds the library and runs the whole test suite: the Linux build and its
+# real-kernel stage (tests/kernel/run.sh), then the
 # Windows DLL.dll for x86 and x86-64 (export and import tables, and Win32
 # hosts under Wine: simulator, InpOut stand-in, driver notice), then the whole
 # suite again under AddressSanitizer + UndefinedBehaviorSanitizer (leaks
@@ -12,6 +13,8 @@ bash scripts/deps.sh test
 cmake --preset default >/dev/null
 cmake --build --preset default
 ctest --preset default
+# The Linux back end on Debian's kernel (parport_pc, ppdev, lp) in a QEMU guest.
+bash tests/kernel/run.sh build/default
 # ru3 serve: the page from npm, a VISA client, headless Chromium, a 60 s load test.
 bash tests/serve/run.sh
 cmake --preset win32 >/dev/null

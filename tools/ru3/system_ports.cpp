@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -34,11 +35,16 @@ std::vector<std::vector<std::string>> RegisteredPortDevices() {
   for (int n = 0; n < 3; ++n) {
     DIR* dir = ::opendir((ProcDir(n) + "/devices").c_str());
     if (dir == nullptr) continue;
+    auto& devices = ports[static_cast<std::size_t>(n)];
     while (const dirent* entry = ::readdir(dir)) {
       const std::string name = entry->d_name;
-      if (name != "." && name != ".." && name != "active") ports[static_cast<std::size_t>(n)].push_back(name);
+      if (name != "." && name != ".." && name != "active") devices.push_back(name);
     }
     ::closedir(dir);
+    // The kernel lists no entry for a device registered beside another
+    // (ppdev0 beside lp): the holder, named in devices/active, is registered too.
+    const std::string holder = ActiveDevice(n);
+    if (!holder.empty() && std::find(devices.begin(), devices.end(), holder) == devices.end()) devices.push_back(holder);
   }
   return ports;
 }

@@ -8,7 +8,8 @@
 
 namespace ru3cli {
 
-// The kernel devices registered on parport0..parport2 now, one list a port.
+// The kernel devices registered on parport0..parport2 now, one list a port
+// (the holder among them).
 std::vector<std::vector<std::string>> RegisteredPortDevices();
 
 // How the port LPTn (`port`, "LPT1".."LPT3") was held, from the devices

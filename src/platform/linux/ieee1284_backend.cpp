@@ -12,8 +12,10 @@
 // Claims: exclusive where the kernel grants it (no other kernel device, such
 // as the lp driver, registered on the port); otherwise an ordinary claim,
 // which no other driver or program can take over while it is held. Raw port
-// I/O has no claim in the kernel at all. Nothing here sleeps in the kernel
-// past a deadline: a port that another program holds is reported busy.
+// I/O has no claim in the kernel at all. No claim is left sleeping in the
+// kernel: a port another program holds is reported busy without one, and a
+// claim still sleeping at its deadline is interrupted (ppdev's one lock for
+// all its ioctls would otherwise stop the holder's release).
 #include <ieee1284.h>
 
 #include <atomic>
@@ -62,6 +64,8 @@ struct Port {
 
 // A scan of the ports that ran past its deadline and still waits in the kernel.
 std::atomic<bool> g_scan_in_kernel{false};
+// A scan has come back in this process (libieee1284 claims a port only in its first).
+std::atomic<bool> g_scanned{false};
 
 // Each notice is given once a process: true the first time for `text`.
 bool FirstTime(const std::string& text) {
@@ -182,6 +186,11 @@ class Ieee1284Backend final : public Backend {
     const auto give_up = std::chrono::steady_clock::now() + kScanLimit;
     while (g_scan_in_kernel.load() && std::chrono::steady_clock::now() < give_up) std::this_thread::sleep_for(5ms);
     if (g_scan_in_kernel.load()) return;
+    // The first scan of a process claims the first /dev/parportN it can
+    // open, to learn that ppdev works; that claim would sleep while another
+    // program holds the port. A held port is left alone: the scan waits for
+    // a later try.
+    if (!g_scanned && lp::HeldBeforeScan()) return;
     auto list = std::make_shared<parport_list>();
     g_scan_in_kernel.store(true);
     const std::optional<int> scanned = lp::CallWithin<int>(
@@ -193,6 +202,7 @@ class Ieee1284Backend final : public Backend {
     if (!scanned) return;  // still waiting: the helper clears the flag when it returns
     g_scan_in_kernel.store(false);
     if (*scanned != E1284_OK) return;
+    g_scanned = true;
     list_ = list;
     for (int i = 0; i < list_->portc; ++i) {
       parport* p = list_->portv[i];
@@ -227,12 +237,8 @@ class Ieee1284Backend final : public Backend {
       return Claim::kNone;
     }
     if (ieee1284_open(p.port, 0, nullptr) != E1284_OK) return Claim::kNone;
-    if (ieee1284_get_irq_fd(p.port) < 0) {
-      // Raw port I/O (no ppdev device behind the port): nothing to claim.
-      if (ieee1284_claim(p.port) == E1284_OK) return Claim::kRaw;
-      ieee1284_close(p.port);
-      return Claim::kNone;
-    }
+    // libieee1284 went through ppdev or raw port I/O, which it does not say;
+    // the claim is bounded either way (a raw one returns at once).
     parport* port = p.port;
     std::shared_ptr<std::atomic<bool>> in_kernel = p.in_kernel;
     in_kernel->store(true);
@@ -248,9 +254,13 @@ class Ieee1284Backend final : public Backend {
       return Claim::kNone;
     }
     in_kernel->store(false);
-    if (*claimed == E1284_OK) return Claim::kShared;
-    ieee1284_close(p.port);
-    return Claim::kNone;
+    if (*claimed != E1284_OK) {
+      ieee1284_close(p.port);
+      return Claim::kNone;
+    }
+    // A ppdev claim makes our device the port's holder; raw port I/O has no
+    // device in the kernel.
+    return lp::ActiveDevice(p.number) == "ppdev" + std::to_string(p.number) ? Claim::kShared : Claim::kRaw;
   }
 
   static void Release(Port& p) {
@@ -279,7 +289,7 @@ class Ieee1284Backend final : public Backend {
         const std::string holder = lp::ActiveDevice(n);
         if (!holder.empty()) held += "; LPT" + std::to_string(n + 1) + " (parport" + std::to_string(n) + ") is held by " + lp::HolderText(holder);
       }
-      return "the printer-port scan is waiting for a port that another program holds" + held;
+      return "the printer ports cannot be scanned while another program holds the first of them" + held;
     }
     if (ports_.empty()) {
       return lp::KernelListsPorts()

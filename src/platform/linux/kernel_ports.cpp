@@ -71,6 +71,13 @@ std::string HolderText(const std::string& device) {
   return "another program (kernel device " + device + ")";
 }
 
+bool HeldBeforeScan() {
+  for (int n = 0; n < 8; ++n) {
+    if (DeviceProblem(n).empty()) return !ActiveDevice(n).empty();
+  }
+  return false;
+}
+
 bool KernelListsPorts() {
   for (const std::string& name : Entries(kProcRoot)) {
     if (name.rfind("parport", 0) == 0) return true;

@@ -19,6 +19,10 @@ std::string ActiveDevice(int n);
 // "another program (ppdev0)".
 std::string HolderText(const std::string& device);
 
+// True when the port a first scan of libieee1284 claims (the lowest
+// /dev/parportN this process can open) is held by another device now.
+bool HeldBeforeScan();
+
 // True when /proc/sys/dev/parport lists at least one parportN.
 bool KernelListsPorts();
 

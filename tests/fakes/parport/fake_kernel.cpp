@@ -5,12 +5,12 @@
 #include <sys/ioctl.h>
 #include <linux/parport.h>
 #include <linux/ppdev.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <algorithm>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -47,6 +47,13 @@ struct Device {
   std::string name;
   bool exclusive = false;
   bool external = false;  // another program's, or a kernel driver's
+  // Whether /proc lists it: the kernel makes no devices/<name> entry for a
+  // device registered while another one is (ppdev0 beside lp, say); the
+  // holder still shows in devices/active.
+  bool listed = true;
+  // Queued for the port by a claim, also after a signal ended that claim
+  // with EINTR: the next release hands the port to it all the same.
+  bool waiting = false;
   std::uint8_t saved_control = kNewDeviceControl;
 };
 
@@ -63,6 +70,7 @@ struct OpenFile {
   int port = 0;
   bool lp_node = false;
   bool want_exclusive = false;
+  bool claimed = false;            // a PPCLAIM returned 0 and no PPRELEASE since
   std::shared_ptr<Device> device;  // registered at the first claim
 };
 
@@ -73,17 +81,21 @@ struct Kernel {
   std::map<int, OpenFile> files;
   std::vector<RegisterWrite> writes;
   int refused = 0;
+  int sleeping = 0;   // claims asleep in PPCLAIM now
+  int forgotten = 0;  // devices unregistered while holding a port they never had a claim of
   std::set<std::uint16_t> permitted;
   std::unique_ptr<sim::Instrument> instrument;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 };
 
+// ppdev's one lock, kept by every ioctl of every port for its whole run, a
+// sleeping PPCLAIM included; taken before g_mutex.
+std::mutex& g_ppdev_lock = *new std::mutex;
 // Recursive: the file-system calls the fake makes for its /proc tree pass
 // through the interposers again.
 // Never destroyed: a helper thread of the library may sleep in a claim while
 // the process exits.
 std::recursive_mutex& g_mutex = *new std::recursive_mutex;
-std::condition_variable_any& g_released = *new std::condition_variable_any;
 Kernel* g_kernel = nullptr;  // built at the first use of a faked path
 
 bool Yes(const std::string& value) { return value == "yes" || value == "1" || value == "rw"; }
@@ -130,7 +142,9 @@ void ShowDevices(const Kernel& k, const Port& port) {
   fs::create_directories(devices);
   const bool hide = k.config.hidden;
   for (const auto& device : port.devices) {
-    if (!(hide && device->external && device->name.rfind("ppdev", 0) == 0)) fs::create_directories(devices / device->name);
+    if (device->listed && !(hide && device->external && device->name.rfind("ppdev", 0) == 0)) {
+      fs::create_directories(devices / device->name);
+    }
   }
   const bool show_holder = port.holder && !(hide && port.holder->external);
   std::ofstream(devices / "active") << (show_holder ? port.holder->name : std::string("none")) << "\n";
@@ -183,9 +197,10 @@ Kernel& TheKernel() {
     Port port;
     port.number = static_cast<int>(i);
     port.base = k.config.bases[i];
-    if (k.config.lp) port.devices.push_back(std::make_shared<Device>(Device{"lp" + std::to_string(i), false, true}));
+    // The lp driver's device is "lp" on every port (its lpN is its own numbering).
+    if (k.config.lp) port.devices.push_back(std::make_shared<Device>(Device{"lp", false, true}));
     if (k.config.held == port.number) {
-      port.holder = std::make_shared<Device>(Device{"ppdev" + std::to_string(i), false, true});
+      port.holder = std::make_shared<Device>(Device{"ppdev" + std::to_string(i), false, true, port.devices.empty()});
       port.devices.push_back(port.holder);
     }
     const fs::path dir = ProcDir(k, port.number);
@@ -216,8 +231,16 @@ Port* PortOf(Kernel& k, int n) { return n >= 0 && n < static_cast<int>(k.ports.s
 void Release(Kernel& k, Port& port) {
   port.holder->saved_control = port.control;
   port.holder.reset();
+  // The first device queued for the port gets it.
+  for (const auto& device : port.devices) {
+    if (device->waiting) {
+      device->waiting = false;
+      port.holder = device;
+      SetRegister(k, port, 2, device->saved_control, RegisterWrite::Origin::kClaim);
+      break;
+    }
+  }
   ShowDevices(k, port);
-  g_released.notify_all();
 }
 
 int Fail(int error) {
@@ -237,6 +260,16 @@ int RefusedAccesses() {
   return TheKernel().refused;
 }
 
+int SleepingClaims() {
+  std::lock_guard lock(g_mutex);
+  return TheKernel().sleeping;
+}
+
+int ForgottenClaims() {
+  std::lock_guard lock(g_mutex);
+  return TheKernel().forgotten;
+}
+
 std::vector<std::string> Registered(int n) {
   std::lock_guard lock(g_mutex);
   std::vector<std::string> names;
@@ -253,6 +286,7 @@ bool Exclusive(int n) {
 }
 
 void ReleaseHolder() {
+  std::lock_guard driver(g_ppdev_lock);  // the other program's PPRELEASE
   std::lock_guard lock(g_mutex);
   Kernel& k = TheKernel();
   for (Port& port : k.ports) {
@@ -315,7 +349,10 @@ void CloseDevice(int fd) {
   OpenFile& file = it->second;
   if (file.device) {
     Port& port = *PortOf(k, file.port);
-    if (port.holder == file.device) Release(k, port);
+    if (port.holder == file.device) {
+      if (!file.claimed) ++k.forgotten;  // the kernel: "ppdevN forgot to release port"
+      Release(k, port);
+    }
     std::erase(port.devices, file.device);
     ShowDevices(k, port);
   }
@@ -323,12 +360,13 @@ void CloseDevice(int fd) {
 }
 
 int Ioctl(int fd, unsigned long request, void* arg) {
+  std::unique_lock driver(g_ppdev_lock);
   std::unique_lock lock(g_mutex);
   Kernel& k = TheKernel();
   OpenFile& file = k.files.at(fd);
   if (file.lp_node) return Fail(ENOTTY);
   Port& port = *PortOf(k, file.port);
-  const bool claimed = file.device && port.holder == file.device;
+  const bool claimed = file.claimed;
   auto* byte = static_cast<unsigned char*>(arg);
   switch (request) {
     case PPEXCL:
@@ -340,20 +378,40 @@ int Ioctl(int fd, unsigned long request, void* arg) {
       if (!file.device) {
         const bool exclusive_there = std::any_of(port.devices.begin(), port.devices.end(), [](const auto& d) { return d->exclusive; });
         if (exclusive_there || (file.want_exclusive && !port.devices.empty())) return Fail(ENXIO);
-        file.device = std::make_shared<Device>(Device{"ppdev" + std::to_string(port.number), file.want_exclusive, false});
+        file.device = std::make_shared<Device>(
+            Device{"ppdev" + std::to_string(port.number), file.want_exclusive, false, port.devices.empty()});
         port.devices.push_back(file.device);
         ShowDevices(k, port);
       }
       const std::shared_ptr<Device> device = file.device;
-      // Sleeps while another device holds the port.
-      g_released.wait(lock, [&] { return !port.holder; });
-      port.holder = device;
-      SetRegister(k, port, 2, device->saved_control, RegisterWrite::Origin::kClaim);
-      ShowDevices(k, port);
+      if (!port.holder) {
+        port.holder = device;
+        SetRegister(k, port, 2, device->saved_control, RegisterWrite::Origin::kClaim);
+        ShowDevices(k, port);
+      } else if (port.holder != device) {
+        // Sleeps, keeping ppdev's lock, until a release hands it the port;
+        // a signal ends the sleep with EINTR (never restarted), the device
+        // still queued.
+        device->waiting = true;
+        ++k.sleeping;
+        while (port.holder != device) {
+          lock.unlock();
+          const int slept = ::poll(nullptr, 0, 5);
+          const int error = errno;
+          lock.lock();
+          if (slept < 0 && error == EINTR && port.holder != device) {
+            --k.sleeping;
+            return Fail(EINTR);
+          }
+        }
+        --k.sleeping;
+      }
+      file.claimed = true;
       return 0;
     }
     case PPRELEASE:
       if (!claimed) return Fail(EINVAL);
+      file.claimed = false;
       Release(k, port);
       return 0;
     case PPGETMODES:

@@ -7,11 +7,15 @@
 // The kernel's rules kept here: a ppdev device registers at its first claim,
 // exclusively when PPEXCL asked for it, and exclusive registration is refused
 // (ENXIO) while another device is registered, as is any registration while
-// an exclusive one is; a claim of a port another device holds sleeps until it
-// is released; a claim loads the claimant's saved control register (0x0C for
-// a new device), a release saves it; PPWCONTROL and PPFCONTROL change bits
-// 0-3 only; PPRDATA, PPRSTATUS and PPRCONTROL read the hardware; register
-// access without a claim is refused (EINVAL).
+// an exclusive one is; a device registered beside another gets no entry
+// under /proc/sys/dev/parport/parportN/devices (devices/active still names
+// the holder), and the lp driver's device is "lp"; a claim of a port another
+// device holds sleeps until it is released, keeping ppdev's one lock for all
+// ioctls meanwhile, and a signal ends it with EINTR; a claim loads the claimant's
+// saved control register (0x0C for a new device), a release saves it;
+// PPWCONTROL and PPFCONTROL change bits 0-3 only; PPRDATA, PPRSTATUS and
+// PPRCONTROL read the hardware; register access without a claim is refused
+// (EINVAL).
 //
 // Configured by RU3_FAKE_PARPORT, `key=value` pairs separated by ';':
 //   ports=0x378,0x278   bases of parport0, parport1, ...  (default 0x378)
@@ -48,7 +52,15 @@ std::vector<RegisterWrite> Writes();
 // Register accesses the kernel refused because the caller held no claim.
 int RefusedAccesses();
 
-// Devices registered on parportN now ("ppdev0", "lp0", ...).
+// Claims asleep in PPCLAIM now (each keeps ppdev's one lock: no other ppdev
+// ioctl of any port, nor the holder's release, runs meanwhile).
+int SleepingClaims();
+// Ports handed to a claim that a signal had already ended, then let go only
+// when its descriptor closed ("forgot to release port").
+int ForgottenClaims();
+
+// Devices registered on parportN now ("ppdev0", "lp", ...), listed in /proc
+// or not.
 std::vector<std::string> Registered(int n);
 // True while a device is registered exclusively on parportN.
 bool Exclusive(int n);

@@ -206,6 +206,10 @@ void VOz3::StartAcquisition() {
 
 void VOz3::BlockingMeasure() {
   bMeasurementDone = false;
+  // One complete measurement on the settings of now: a record the timer
+  // armed earlier (on older settings, its time-out running from its own
+  // arm) is left to the hardware and armed afresh.
+  bArmed = false;
 
   // Watch for an instrument that has gone (see kStallCheckMs): the write
   // pointer must move while a measurement is pending.

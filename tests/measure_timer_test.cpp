@@ -68,5 +68,26 @@ TEST_F(MeasureTimer, StartMeasurementMeasuresAfreshAfterTimerDrivenMeasuring) {
   EXPECT_EQ(GetSampleFrequency(), 10000);
 }
 
+TEST_F(MeasureTimer, ARecordUnderWayWhenTheTimebaseOrTriggerChangesIsArmedAgain) {
+  SineOnTwoVolts();
+  std::uint32_t rate = 10000;
+  double level = 0.1;
+  const std::pair<const char*, std::function<void()>> changes[] = {
+      {"sample frequency", [&] { ASSERT_EQ(SetSampleFrequency(&rate), RU3_OK); }},
+      {"post samples", [] { ASSERT_EQ(SetPostSamples(500), RU3_OK); }},
+      {"trigger level", [&] { ASSERT_EQ(SetTriggerLevel(1, level), RU3_OK); }},
+  };
+  ASSERT_EQ(DoMeasure(-1), RU3_OK);
+  for (const auto& [name, change] : changes) {
+    SCOPED_TRACE(name);
+    Tick();
+    ASSERT_TRUE(Object().bArmed);
+    const std::uint64_t armed = sim().Records().records;
+    change();
+    // The record delivered first was started after the change.
+    EXPECT_GT(TickUntilRecord(), armed);
+  }
+}
+
 }  // namespace
 }  // namespace ru3

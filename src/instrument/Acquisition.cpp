@@ -108,6 +108,13 @@ void VOz3::ApplyRangeSteps() {
 void VOz3::Poll() {
   if (!bInstrumentOpen) return;
 
+  // A record is delivered only as it was armed. A setting changed since (the
+  // clock setter reprograms the hardware at once; trigger, post-trigger count
+  // and front end wait for the next arm) would make it a record of two
+  // timebases, or one whose trigger, length or range are not those the
+  // library reports: it is dropped and armed again on the settings of now.
+  if (bArmed && bChangedSinceArm) bArmed = false;
+
   if (!bArmed) {
     bArmed = true;
     ApplyRangeSteps();

@@ -89,5 +89,21 @@ TEST_F(MeasureTimer, ARecordUnderWayWhenTheTimebaseOrTriggerChangesIsArmedAgain)
   }
 }
 
+TEST_F(MeasureTimer, ARecordIsPolledAndReadOnTheUnitItWasArmedOn) {
+  SineOnTwoVolts();
+  ASSERT_EQ(DoMeasure(-1), RU3_OK);
+  Tick();  // armed on unit 1
+  // The host works on unit 2 while unit 1's record runs to its end.
+  ASSERT_EQ(SetActiveRU3(2), RU3_OK);
+  ASSERT_NE(TickUntilRecord(), 0U);
+  ASSERT_EQ(SetDAC7394(1.0, -1.0), RU3_OK);
+  ASSERT_EQ(SetActiveRU3(1), RU3_OK);
+  EXPECT_EQ(sim().Records().other_unit_read_outs, 0U);
+  std::vector<double> ch1(kRecord), ch2(kRecord);
+  ASSERT_EQ(GetMeasurement(ch1.data(), ch2.data()), RU3_OK);
+  EXPECT_NEAR(Peak(ch1), 0.3, 2 * 2.0 / 2048);
+  EXPECT_EQ(sim().DacCode(2, 1), VOz3::DacCode(1.0));
+}
+
 }  // namespace
 }  // namespace ru3

@@ -129,8 +129,20 @@ void VOz3::Poll() {
     }
     Arm();
     bChangedSinceArm = false;
+    byArmedUnitBits = UnitSelectBits;
   }
 
+  // The record is watched, forced and read on the unit it was armed on,
+  // whatever unit the host addresses meanwhile (it may be writing another
+  // unit's DAC between two of its calls); the host's unit is back when the
+  // step ends.
+  const std::uint8_t host_unit = UnitSelectBits;
+  UnitSelectBits = byArmedUnitBits;
+  PollArmed(host_unit);
+  UnitSelectBits = host_unit;
+}
+
+void VOz3::PollArmed(std::uint8_t host_unit) {
   if (OnTriggered) OnTriggered(this);
 
   // Trigger time-out, counted from the end of the arm. Repeated on every
@@ -148,9 +160,7 @@ void VOz3::Poll() {
     return;
   }
 
-  // Completion. A setting changed while the record was under way has not
-  // reached the front end yet: it stays due for the next arming.
-  const bool changed_while_armed = bChangedSinceArm;
+  // Completion.
   DisableTimer();
   if (!ReadOutWhole(*this, true)) return;
   if (amAcquisitionMode == TAcquisitionMode::amOneShot) {
@@ -167,7 +177,9 @@ void VOz3::Poll() {
   }
   bArmed = false;
   if (OnMeasurementReady) OnMeasurementReady(this);
-  bSettingsDirty = changed_while_armed;
+  // The front end of the armed unit is as the record was measured; one the
+  // host has switched to since holds whatever it was given last.
+  bSettingsDirty = host_unit != byArmedUnitBits;
   // Only timer-driven measuring goes on: with measuring switched off
   // (DoMeasure(0), or a blocking measure while it was never on) the timer
   // stays off and no further arming follows.

@@ -291,6 +291,8 @@ class VOz3 {
   // under way was measured without it, so the front end is uploaded again.
   bool bChangedSinceArm = false;
   std::uint32_t nArmTick = 0;
+  // Unit-select bits of the unit the poll armed its record on.
+  std::uint8_t byArmedUnitBits = 0x30;
   bool bMeasurementDone = false;
   bool bAdcRunning = false;
   std::array<std::int32_t, 3> anRangeStep{};  // [1..2]
@@ -298,6 +300,9 @@ class VOz3 {
   void SetEnableMeasurements(bool on);
   void SetAcquisitionMode(TAcquisitionMode mode);
   void Poll();
+  // The poll step after the arming phase, on the armed unit; `host_unit`
+  // the unit the host addresses.
+  void PollArmed(std::uint8_t host_unit);
   void Arm();
   void StartAcquisition();
   void BlockingMeasure();

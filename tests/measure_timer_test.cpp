@@ -105,5 +105,20 @@ TEST_F(MeasureTimer, ARecordIsPolledAndReadOnTheUnitItWasArmedOn) {
   EXPECT_EQ(sim().DacCode(2, 1), VOz3::DacCode(1.0));
 }
 
+TEST_F(MeasureTimer, ARangeTheHostSetsOverridesAPendingAutoRangingStep) {
+  sim().SetInput(1, SignalSource{Shape::kSine, 3.0, 1000.0, 0.0, 0.0});
+  ASSERT_EQ(SetAutoRanging(1, 0), RU3_OK);
+  for (const double judged_on : {0.8, 2.0}) {
+    SCOPED_TRACE(judged_on);
+    SetRange(1, judged_on);
+    ASSERT_EQ(StartMeasurement(), RU3_OK);  // over range, judged one step up
+    SetRange(1, 2.0);
+    ASSERT_EQ(SetAutoRanging(1, 1), RU3_OK);
+    ASSERT_EQ(StartMeasurement(), RU3_OK);
+    EXPECT_EQ(sim().Records().input[0].range, 5);  // 2 V
+    ASSERT_EQ(SetAutoRanging(1, 0), RU3_OK);
+  }
+}
+
 }  // namespace
 }  // namespace ru3

@@ -247,6 +247,7 @@ class VOz3 {
 
   void SettingsChanged();  // tsEffectiveTrigSource := source, dirty
   void SetSensitivity(int ch, long double volts);
+  void ChooseRange(int ch, long double volts);  // the host's choice: clears the pending step
   [[nodiscard]] long double Sensitivity(int ch) const;
   void SetCoupling(int ch, std::uint8_t code);
   [[nodiscard]] std::uint8_t Coupling(int ch) const;

@@ -425,7 +425,10 @@ TEST_F(MeasureApi, MeasuringSwitchedOffStaysOffWhateverRanBefore) {
   ASSERT_EQ(StartMeasurement(), RU3_OK);
   ASSERT_EQ(DoMeasure(0), RU3_OK);
   expect_measuring(false);
-  // Device arrival starts the timer; DoMeasure(0) stops it.
+  // Device arrival resumes only measuring that is on.
+  ASSERT_TRUE(api::DeliverDeviceMessage(0x40D));
+  expect_measuring(false);
+  ASSERT_EQ(DoMeasure(-1), RU3_OK);
   ASSERT_TRUE(api::DeliverDeviceMessage(0x40D));
   expect_measuring(true);
   ASSERT_EQ(DoMeasure(0), RU3_OK);

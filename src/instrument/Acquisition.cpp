@@ -19,7 +19,6 @@ namespace {
 constexpr std::uint16_t kStatusTrigCh1 = 0x01;
 constexpr std::uint16_t kStatusTrigCh2 = 0x02;
 constexpr std::uint16_t kStatusTrigExternal = 0x04;
-constexpr std::uint16_t kStatusBusy = 0x80;
 
 // Time-outs of this many seconds or more never force a trigger: the tick
 // arithmetic would no longer hold them.
@@ -55,12 +54,12 @@ void CloseVanished(VOz3& instrument) {
 
 // Reads the finished record. A finished acquisition keeps its busy bit clear
 // until the next arm; floating status lines read it set. So a record that was
-// ready before the read-out and is not after it was read, at least in part,
-// from an instrument that has gone: it is no measurement, and the object
-// closes. False then.
-bool ReadOutWhole(VOz3& instrument, bool was_ready) {
+// ready when the read-out began (its own status read says so) and is not
+// after it was read, at least in part, from an instrument that has gone: it
+// is no measurement, and the object closes. False then.
+bool ReadOutWhole(VOz3& instrument) {
   instrument.ReadOut();
-  if (!was_ready || instrument.IsReady()) return true;
+  if (!instrument.bReadyAtReadOut || instrument.IsReady()) return true;
   CloseVanished(instrument);
   return false;
 }
@@ -162,7 +161,7 @@ void VOz3::PollArmed(std::uint8_t host_unit) {
 
   // Completion.
   DisableTimer();
-  if (!ReadOutWhole(*this, true)) return;
+  if (!ReadOutWhole(*this)) return;
   if (amAcquisitionMode == TAcquisitionMode::amOneShot) {
     if (nAverageNumber == 1 || nCalculations >= nAverageNumber) {
       amAcquisitionMode = TAcquisitionMode::amHold;  // directly, not through the setter
@@ -281,7 +280,7 @@ bool VOz3::IsReady() { return (ReadReg(2) & kStatusBusy) == 0; }
 
 void VOz3::FetchData() {
   if (!bInstrumentOpen) return;
-  if (!ReadOutWhole(*this, IsReady())) return;
+  if (!ReadOutWhole(*this)) return;
   bAdcRunning = false;
 }
 

@@ -39,6 +39,9 @@ inline constexpr std::int32_t kMaxRecordLength = 32760;
 inline constexpr std::size_t kRawBufferWords = 132001;
 inline constexpr std::size_t kAverageBufferFloats = 32761;
 inline constexpr std::uint16_t kIdleFill = 0x7FFF;  // a position with no sample
+// Status register (register 2) bit 7: the acquisition is busy (set while
+// armed and sampling, clear once the post-trigger count has ended it).
+inline constexpr std::uint16_t kStatusBusy = 0x80;
 
 // Sample-clock base and limits, set from the variant byte by identification.
 extern long double BaseClockFreq;        // 400000 Hz
@@ -328,6 +331,8 @@ class VOz3 {
   // Status bit 6 at the last read-out: the ring filled at least once since
   // arming, so its cell before address 0 belongs to the record.
   bool bRingWrapped = false;
+  // The busy bit clear in the status the last read-out began with.
+  bool bReadyAtReadOut = false;
 
   std::int32_t ReadWritePointer();
   void ReadOut();

@@ -95,8 +95,10 @@ void VOz3::ReadOut() {
   abOverRange[1] = abOverRange[2] = false;
   abInMidBand[1] = abInMidBand[2] = true;
 
-  const bool wrapped = (ReadReg(2) & kStatusWrapped) != 0;
+  const std::uint16_t status = ReadReg(2);
+  const bool wrapped = (status & kStatusWrapped) != 0;
   bRingWrapped = wrapped;
+  bReadyAtReadOut = (status & kStatusBusy) == 0;
   const std::int32_t w = ReadWritePointer();
   const std::int32_t positions = RecordPositions(lPreSamples, lPostSamples);
   std::int32_t n = positions;

@@ -14,7 +14,7 @@
 // sample rate takes a short time and the trigger time-out is finite and at
 // most the default second, since a host that asks for a 30-minute record or
 // an endless wait for a trigger gets exactly that; and an input waits for at
-// most a second and a half of simulated time in all (kWaitBudgetNs).
+// most two seconds of simulated time in all (kWaitBudgetNs).
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cfenv>
@@ -39,13 +39,15 @@ using namespace ru3::fuzz;
 constexpr int kMaxCalls = 64;
 constexpr double kMaxMeasureSeconds = 0.02;
 // Simulated time an input may spend waiting (time passing for the timer,
-// synchronous measures): enough for a default trigger time-out and the
-// records around it; past it a wait is cut short and a synchronous measure
-// is not made. A second of simulated waiting costs tens of milliseconds of
+// synchronous measures): enough, after the half second an opening's
+// identification waits, for a synchronous measure with the default trigger
+// time-out (so the search reaches StartMeasurement right after timer-driven
+// measuring without first shortening the time-out) and the records around
+// it; past it a wait is cut short and a synchronous measure is not made. A second of simulated waiting costs tens of milliseconds of
 // real time (every sample of both channels is simulated, and a synchronous
 // measure polls the instrument all the while), and an input that keeps
 // waiting teaches the search nothing a shorter one does not.
-constexpr std::uint64_t kWaitBudgetNs = 1'500'000'000;
+constexpr std::uint64_t kWaitBudgetNs = 2'000'000'000;
 
 // Whether a synchronous measure would end soon (see the file comment), and
 // within the simulated time left to the input.

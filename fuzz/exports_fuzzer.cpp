@@ -14,7 +14,7 @@
 // sample rate takes a short time and the trigger time-out is finite and at
 // most the default second, since a host that asks for a 30-minute record or
 // an endless wait for a trigger gets exactly that; and an input waits for at
-// most a second and a half of simulated time in all (kWaitBudgetNs).
+// most two seconds of simulated time in all (kWaitBudgetNs).
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cfenv>
@@ -39,13 +39,15 @@ using namespace ru3::fuzz;
 constexpr int kMaxCalls = 64;
 constexpr double kMaxMeasureSeconds = 0.02;
 // Simulated time an input may spend waiting (time passing for the timer,
-// synchronous measures): enough for a default trigger time-out and the
-// records around it; past it a wait is cut short and a synchronous measure
-// is not made. A second of simulated waiting costs tens of milliseconds of
+// synchronous measures): enough, after the half second an opening's
+// identification waits, for a synchronous measure with the default trigger
+// time-out (so the search reaches StartMeasurement right after timer-driven
+// measuring without first shortening the time-out) and the records around
+// it; past it a wait is cut short and a synchronous measure is not made. A second of simulated waiting costs tens of milliseconds of
 // real time (every sample of both channels is simulated, and a synchronous
 // measure polls the instrument all the while), and an input that keeps
 // waiting teaches the search nothing a shorter one does not.
-constexpr std::uint64_t kWaitBudgetNs = 1'500'000'000;
+constexpr std::uint64_t kWaitBudgetNs = 2'000'000'000;
 
 // Whether a synchronous measure would end soon (see the file comment), and
 // within the simulated time left to the input.
@@ -92,6 +94,9 @@ class Player {
   }
   // Ticks of the poll timer, one a millisecond of simulated time.
   void Wait(int ms);
+  // The tick a host's timer gives between two calls once a millisecond has
+  // passed (port traffic takes time): the timer as the host sees it.
+  void TickIfDue();
   void CheckRecord(std::uint16_t status, int ch, const std::vector<std::uint16_t>& words) {
     if (status == RU3_OK) truth_.CheckRaw(ch, 0, words.data(), Held());
   }
@@ -103,7 +108,18 @@ class Player {
   Buffers& b_;
   ru3::sim::SimulatedPc& pc_;
   Truth& truth_;
+  std::uint64_t last_tick_ms_ = 0;
 };
+
+void Player::TickIfDue() {
+  const std::uint64_t now_ms = pc_.NowNs() / 1'000'000;
+  if (now_ms == last_tick_ms_) return;
+  last_tick_ms_ = now_ms;
+  const std::uint64_t accesses = pc_.AccessCount();
+  truth_.Before();
+  ru3::platform::TickPollTimers();
+  if (pc_.AccessCount() != accesses) Done(HostAct::kTimerTick);
+}
 
 void Player::Wait(int ms) {
   // A wait ends early once the timer has measured a few records: a second of
@@ -112,6 +128,7 @@ void Player::Wait(int ms) {
   const std::uint64_t records = pc_.Records().records;
   for (int i = 0; i < ms && pc_.Records().records - records < kMaxRecords && pc_.NowNs() < kWaitBudgetNs; ++i) {
     pc_.AdvanceTime(1'000'000);
+    last_tick_ms_ = pc_.NowNs() / 1'000'000;
     const std::uint64_t accesses = pc_.AccessCount();
     truth_.Before();
     ru3::platform::TickPollTimers();
@@ -136,6 +153,7 @@ void Player::Step() {
   MarkUntouched(b.raw2);
   MarkUntouched(b.volts1);
   MarkUntouched(b.volts2);
+  TickIfDue();
   const int action = Action(in);
   static const bool print = std::getenv("RU3_FUZZ_PRINT") != nullptr;
   if (print) std::fprintf(stderr, "step: action %d\n", action);
@@ -160,8 +178,12 @@ void Player::Step() {
       Done(HostAct::kExit);
       break;
     case 2:
-      if (MeasureEndsSoon(pc_)) Status(StartMeasurement());
-      Done();
+      if (MeasureEndsSoon(pc_)) {
+        Status(StartMeasurement());
+        Done(HostAct::kMeasure);
+      } else {
+        Done();
+      }
       break;
     case 3:
       rc = Status(ADC_Start());
@@ -316,13 +338,15 @@ void Player::Step() {
       Got(GetTransferMode(Or(in, u32)), u32);
       Done();
       break;
-    case 26:
+    case 26: {
       d = Value(in);
-      Status(SetSensitivity(Channel(in), Or(in, d)));
+      const std::uint32_t ch = Channel(in);
+      if (Status(SetSensitivity(ch, Or(in, d))) == RU3_OK) truth_.RangeChosen(ch & 0xFF);
       d = Untouched<double>();
       Got(GetSensitivity(Channel(in), Or(in, d)), d);
       Done(HostAct::kRangeSetting);
       break;
+    }
     case 27:
       Status(SetAutoRanging(Channel(in), Count(in)));
       Got(GetAutoRanging(Channel(in), Or(in, u8)), u8);

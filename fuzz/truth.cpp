@@ -91,10 +91,13 @@ void Truth::After(HostAct act, std::uint16_t status) {
         other_unit_ = false;
         clock_due_ = false;
         record_.known = false;
+        chosen_range_ = {};  // opening sets the ranges anew
+        armed_on_other_ = false;
       }
       break;
     case HostAct::kExit:
       open_ = false;
+      chosen_range_ = {};
       measuring_ = false;
       record_.known = false;
       break;
@@ -124,6 +127,7 @@ void Truth::After(HostAct act, std::uint16_t status) {
     case HostAct::kOther:
     case HostAct::kTimerTick:
     case HostAct::kFetch:
+    case HostAct::kMeasure:
       break;
   }
 
@@ -139,6 +143,24 @@ void Truth::After(HostAct act, std::uint16_t status) {
       record_.known = false;
     }
     if (now.records != seen_.records) CheckArming(now, act);
+    if (now.other_unit_arms != seen_.other_unit_arms) {
+      armed_on_other_ = true;
+    } else if (now.records != seen_.records) {
+      armed_on_other_ = false;
+    }
+    // The poll's records: the timer's and the synchronous measure's.
+    const bool polled = act == HostAct::kTimerTick || act == HostAct::kMeasure;
+    if (polled && now.other_unit_read_outs != seen_.other_unit_read_outs && !armed_on_other_) {
+      Violated("a record is polled and read on the unit it was armed on");
+    }
+    if (polled && now.read_outs != seen_.read_outs) CheckDelivered(now);
+    if (act == HostAct::kMeasure && now.read_outs != seen_.read_outs && now.read_out_record <= seen_.records &&
+        now.other_unit_arms == seen_.other_unit_arms) {
+      Violated("StartMeasurement measures a record of its own");
+    }
+    if (now.read_outs != seen_.read_outs || now.other_unit_read_outs != seen_.other_unit_read_outs) {
+      chosen_range_ = {};  // a read-out judges the ranges afresh
+    }
     if (now.read_outs != seen_.read_outs) TakeRecord(now);
     if (now.reads_past_pointer != seen_.reads_past_pointer) {
       // The record went on after the library had read where it ends: only a
@@ -224,10 +246,77 @@ void Truth::CheckArming(const sim::RecordState& now, HostAct act) {
       if (std::abs(index - before) > allowed) Violated("an auto-ranging step is applied once, after a read-out");
     }
     armed_range_[static_cast<std::size_t>(ch)] = index;
+    const int chosen = chosen_range_[static_cast<std::size_t>(ch)];
+    if (chosen != 0 && index != chosen) {
+      char detail[96];
+      std::snprintf(detail, sizeof detail, "channel %d set to range %d, armed on range %d", ch, chosen, index);
+      Violated("a range the host sets is the one the next record is measured on", detail);
+    }
   }
+  chosen_range_ = {};
+  armed_with_ = Report();
   range_set_ = false;
   // A read-out of the record just started, in the same step, counts for the next.
   read_outs_at_arming_ = now.read_out_record == now.records ? now.read_outs - 1 : now.read_outs;
+}
+
+void Truth::RangeChosen(std::uint32_t ch) {
+  double range = 0.0;
+  if (open_ && (ch == 1 || ch == 2) && GetSensitivity(ch, &range) == RU3_OK) chosen_range_[ch] = RangeIndex(range);
+}
+
+Truth::Reported Truth::Report() {
+  Reported r;
+  r.rate = GetSampleFrequencyF();
+  r.length = GetRecordLength();
+  r.post = GetPostSamples();
+  r.timeout = GetTriggerTimeOut();
+  GetTriggerSource(&r.source);
+  GetTriggerMode(&r.kind);
+  for (std::uint32_t ch = 1; ch <= 2; ++ch) {
+    GetTriggerModeCh(ch, &r.kind_ch[ch]);
+    GetTriggerLevel(ch, &r.level[ch]);
+    GetTriggerHys(ch, &r.hysteresis[ch]);
+    GetSensitivity(ch, &r.range[ch]);
+  }
+  return r;
+}
+
+bool Truth::Alike(const Reported& a, const Reported& b) {
+  const auto near = [](double x, double y) {
+    return x == y || (std::isnan(x) && std::isnan(y)) || std::fabs(x - y) <= 1e-12 * std::fabs(x);
+  };
+  for (std::size_t ch = 1; ch <= 2; ++ch) {
+    if (a.kind_ch[ch] != b.kind_ch[ch] || !near(a.level[ch], b.level[ch]) ||
+        !near(a.hysteresis[ch], b.hysteresis[ch]) || !near(a.range[ch], b.range[ch])) {
+      return false;
+    }
+  }
+  return near(a.rate, b.rate) && a.length == b.length && a.post == b.post && a.timeout == b.timeout &&
+         a.source == b.source && a.kind == b.kind;
+}
+
+// A record the poll has just read (timer-driven or synchronous) is the one it
+// armed, on the settings the library reports for it: one sample rate, the
+// post count, the front end and the trigger set-up as armed.
+void Truth::CheckDelivered(const sim::RecordState& now) const {
+  if (now.cut_short || now.read_out_record != now.records || now.records == 0) return;
+  const Reported reported = Report();
+  if (now.rate_changed) Violated("a delivered record was sampled at one rate");
+  if (!(std::fabs(now.sample_rate_hz - reported.rate) <= 1e-9 * now.sample_rate_hz)) {
+    char detail[96];
+    std::snprintf(detail, sizeof detail, "sampled at %.10g Hz, the library reports %.10g Hz", now.sample_rate_hz,
+                  reported.rate);
+    Violated("a delivered record was sampled at the rate the library reports", detail);
+  }
+  const auto post = static_cast<std::uint16_t>((2 * (static_cast<std::int64_t>(kRing) - reported.post) - 1) & 0xFFFF);
+  if (now.post_count != post) Violated("a delivered record has the post-trigger count the library reports");
+  for (int ch = 1; ch <= 2; ++ch) {
+    if (now.input[static_cast<std::size_t>(ch - 1)].range != RangeIndex(reported.range[static_cast<std::size_t>(ch)])) {
+      Violated("a delivered record was measured on the front end the library reports");
+    }
+  }
+  if (!Alike(reported, armed_with_)) Violated("a delivered record was armed on the settings the library reports");
 }
 
 void Truth::TakeRecord(const sim::RecordState& now) {

@@ -35,6 +35,7 @@ enum class HostAct : std::uint8_t {
   kSelectUnit,     // SetActiveRU3 answered 0
   kTimerTick,      // a tick of the poll timer, no host call
   kFetch,          // a call of the ADC_GetData family (fetches a record not read yet)
+  kMeasure,        // StartMeasurement (arms and reads a record of its own)
 };
 
 class Truth {
@@ -51,6 +52,9 @@ class Truth {
   void CheckRaw(int ch, std::int32_t first, const std::uint16_t* words, std::int32_t count) const;
   void CheckVolts(int ch, std::int32_t first, const double* volts, std::int32_t count) const;
 
+  // The host set channel `ch`'s range (SetSensitivity answered 0).
+  void RangeChosen(std::uint32_t ch);
+
   [[nodiscard]] bool Open() const { return open_; }
   [[nodiscard]] bool SelectedUnit() const { return selected_unit_; }
 
@@ -59,6 +63,20 @@ class Truth {
   void PrintState(HostAct act, const sim::RecordState& now);
   void TakeRecord(const sim::RecordState& now);
   void CheckClock() const;
+  void CheckDelivered(const sim::RecordState& now) const;
+
+  // What the library reports of the settings a record is measured with.
+  struct Reported {
+    double rate = 0.0;
+    std::int32_t length = 0, post = 0, timeout = 0;
+    std::uint8_t source = 0, kind = 0;
+    std::array<std::uint8_t, 3> kind_ch{};
+    std::array<double, 3> level{}, hysteresis{}, range{};
+  };
+  // Alike, to a few units in the last place of the doubles (they reach the
+  // host in whatever rounding mode it has set).
+  static bool Alike(const Reported& a, const Reported& b);
+  static Reported Report();
 
   sim::SimulatedPc& pc_;
   bool open_ = false;
@@ -71,6 +89,9 @@ class Truth {
   std::array<int, 3> armed_range_{};   // [ch]: range the last record was started on; 0 = unknown
   bool range_set_ = true;        // the host set ranges since the last record started
   std::uint64_t read_outs_at_arming_ = 0;
+  Reported armed_with_;          // as the library reported it at the last arming
+  bool armed_on_other_ = false;  // the last record started was another unit's
+  std::array<int, 3> chosen_range_{};  // [ch]: range the host set since the last read-out; 0 = none
 
   // The record the library holds since the last read-out, as the instrument
   // had it: words per position (0x7FFF where it holds no sample) and the full

@@ -172,18 +172,24 @@ TEST_F(Frame, TimerTickInHoldTouchesNothing) {
   EXPECT_TRUE(rec->log.empty());  // not open: the poll touches no port
 }
 
-TEST_F(Frame, DeviceArrivalEnablesTheTimerAndShowsItsNotice) {
+TEST_F(Frame, DeviceArrivalResumesMeasuringThatIsOnAndShowsItsNotice) {
   rec->devices.clear();
   EXPECT_FALSE(api::DeliverDeviceMessage(0x40D));  // no receiver yet
   (void)InitInstrument(0);
   VOz3* o = api::State().Instrument.get();
-  o->bArmed = true;
   EXPECT_TRUE(api::DeliverDeviceMessage(0x219));
   EXPECT_TRUE(messages.empty());
+  // Measuring off: the notice, and no polling.
+  EXPECT_TRUE(api::DeliverDeviceMessage(0x40D));
+  EXPECT_FALSE(o->TimerEnabled());
+  // Measuring on: polling resumes with a fresh arming.
+  o->SetEnableMeasurements(true);
+  o->DisableTimer();
+  o->bArmed = true;
   EXPECT_TRUE(api::DeliverDeviceMessage(0x40D));
   EXPECT_TRUE(o->TimerEnabled());
   EXPECT_FALSE(o->bArmed);
-  ASSERT_EQ(messages.size(), 1U);
+  ASSERT_EQ(messages.size(), 2U);
   EXPECT_EQ(messages[0], "WMDeviceArrived ");
   ExitInstrument();
   EXPECT_FALSE(api::DeliverDeviceMessage(0x40D));

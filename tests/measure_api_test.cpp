@@ -129,14 +129,19 @@ TEST_F(MeasureApi, SynchronousMeasureIsForcedAfterTheTimeOut) {
   for (int i = 300; i < kRecord; ++i) ASSERT_NEAR(ch1[i], 0.25, 2 * 2.0 / 2048) << i;
 }
 
-TEST_F(MeasureApi, ARingNotYetFullLeavesTheLeadingPositionsEmpty) {
+TEST_F(MeasureApi, ARingNotYetFullLeavesTheLeadingPositionsEmptyAndAnUnmeasuredChannelItsRecord) {
   SetRange(1, 2.0);
   ASSERT_EQ(SetTriggerLevel(1, 1.0), RU3_OK);  // never reached
   // An earlier record at -1 V fills the whole ring (forced after a second).
   sim().SetInput(1, SignalSource{Shape::kDc, -1.0, 0.0, 0.0, 0.0});
+  sim().SetInput(2, SignalSource{Shape::kSine, 0.3, 1000.0, 0.0, 0.0});
+  SetRange(2, 2.0);
   ASSERT_EQ(StartMeasurement(), RU3_OK);
-  // Channel 1 alone, 0.5 V, forced at once.
+  std::vector<std::uint16_t> earlier1(kRecord), earlier2(kRecord);
+  ASSERT_EQ(GetMeasurementRaw(earlier1.data(), earlier2.data()), RU3_OK);
+  // Channel 1 alone, 0.5 V, forced at once; channel 2's range changes.
   ASSERT_EQ(SetMeasureMode(1), RU3_OK);
+  SetRange(2, 0.4);
   sim().SetInput(1, SignalSource{Shape::kDc, 0.5, 0.0, 0.0, 0.0});
   ASSERT_EQ(ADC_Start(), RU3_OK);
   ASSERT_EQ(ADC_ForceTrig(), RU3_OK);
@@ -151,12 +156,14 @@ TEST_F(MeasureApi, ARingNotYetFullLeavesTheLeadingPositionsEmpty) {
   // All of them are this acquisition's: the ring cell before address 0,
   // still from the earlier record, is not among them.
   for (auto it = first; it != raw1.end(); ++it) ASSERT_NEAR((*it - 32768) * 2.0 / 32768, 0.5, 2 * 2.0 / 2048);
-  // Channel 2 was not measured: no sample anywhere, not the earlier record.
-  EXPECT_EQ(std::count(raw2.begin(), raw2.end(), kIdleFill), kRecord);
+  // Channel 2 was not measured: it keeps the earlier record, in the volts
+  // of the range that record was measured on.
+  EXPECT_EQ(raw2, earlier2);
   // The empty positions read as one code step below 0 V.
   std::vector<double> v1(kRecord), v2(kRecord);
   ASSERT_EQ(ADC_GetDataVolt(v1.data(), v2.data()), RU3_OK);
   EXPECT_EQ(v1[0], -2.0 / 32768);
+  EXPECT_NEAR(Peak(v2), 0.3, 2 * 2.0 / 2048);
 }
 
 TEST_F(MeasureApi, TimerDrivenMeasuringRunsWhileTheHostWorks) {
@@ -418,7 +425,10 @@ TEST_F(MeasureApi, MeasuringSwitchedOffStaysOffWhateverRanBefore) {
   ASSERT_EQ(StartMeasurement(), RU3_OK);
   ASSERT_EQ(DoMeasure(0), RU3_OK);
   expect_measuring(false);
-  // Device arrival starts the timer; DoMeasure(0) stops it.
+  // Device arrival resumes only measuring that is on.
+  ASSERT_TRUE(api::DeliverDeviceMessage(0x40D));
+  expect_measuring(false);
+  ASSERT_EQ(DoMeasure(-1), RU3_OK);
   ASSERT_TRUE(api::DeliverDeviceMessage(0x40D));
   expect_measuring(true);
   ASSERT_EQ(DoMeasure(0), RU3_OK);

@@ -264,7 +264,7 @@ RU3_API uint16_t RU3_CALL SetSensitivity(uint32_t ch, double* range) noexcept {
     // The range the host read back selects that very range: no restart of the
     // average, no reprogramming.
     const long double current = instrument->Sensitivity(channel);
-    instrument->SetSensitivity(channel, *range == static_cast<double>(current) ? current : *range);
+    instrument->ChooseRange(channel, *range == static_cast<double>(current) ? current : *range);
     const long double actual = instrument->Sensitivity(channel);
     *range = static_cast<double>(actual);
     RefreshVoltPerCode(*instrument, channel);

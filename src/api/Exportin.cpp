@@ -74,7 +74,10 @@ void TEventHandler::HandleSettingsChanged(VOz3* /*sender*/) {
 }
 
 void TDeviceMessageReceiver::WMDeviceArrived() {
-  if (VOz3* instrument = State().Instrument.get()) instrument->EnableTimer();
+  // Polling resumes, with a fresh arming, only where measuring is on: an
+  // arrival never measures for a host that has switched measuring off.
+  VOz3* instrument = State().Instrument.get();
+  if (instrument != nullptr && instrument->bEnableMeasurements) instrument->EnableTimer();
   platform::ShowMessage("WMDeviceArrived ");
 }
 

@@ -19,7 +19,6 @@ namespace {
 constexpr std::uint16_t kStatusTrigCh1 = 0x01;
 constexpr std::uint16_t kStatusTrigCh2 = 0x02;
 constexpr std::uint16_t kStatusTrigExternal = 0x04;
-constexpr std::uint16_t kStatusBusy = 0x80;
 
 // Time-outs of this many seconds or more never force a trigger: the tick
 // arithmetic would no longer hold them.
@@ -55,12 +54,12 @@ void CloseVanished(VOz3& instrument) {
 
 // Reads the finished record. A finished acquisition keeps its busy bit clear
 // until the next arm; floating status lines read it set. So a record that was
-// ready before the read-out and is not after it was read, at least in part,
-// from an instrument that has gone: it is no measurement, and the object
-// closes. False then.
-bool ReadOutWhole(VOz3& instrument, bool was_ready) {
+// ready when the read-out began (its own status read says so) and is not
+// after it was read, at least in part, from an instrument that has gone: it
+// is no measurement, and the object closes. False then.
+bool ReadOutWhole(VOz3& instrument) {
   instrument.ReadOut();
-  if (!was_ready || instrument.IsReady()) return true;
+  if (!instrument.bReadyAtReadOut || instrument.IsReady()) return true;
   CloseVanished(instrument);
   return false;
 }
@@ -108,6 +107,13 @@ void VOz3::ApplyRangeSteps() {
 void VOz3::Poll() {
   if (!bInstrumentOpen) return;
 
+  // A record is delivered only as it was armed. A setting changed since (the
+  // clock setter reprograms the hardware at once; trigger, post-trigger count
+  // and front end wait for the next arm) would make it a record of two
+  // timebases, or one whose trigger, length or range are not those the
+  // library reports: it is dropped and armed again on the settings of now.
+  if (bArmed && bChangedSinceArm) bArmed = false;
+
   if (!bArmed) {
     bArmed = true;
     ApplyRangeSteps();
@@ -122,8 +128,20 @@ void VOz3::Poll() {
     }
     Arm();
     bChangedSinceArm = false;
+    byArmedUnitBits = UnitSelectBits;
   }
 
+  // The record is watched, forced and read on the unit it was armed on,
+  // whatever unit the host addresses meanwhile (it may be writing another
+  // unit's DAC between two of its calls); the host's unit is back when the
+  // step ends.
+  const std::uint8_t host_unit = UnitSelectBits;
+  UnitSelectBits = byArmedUnitBits;
+  PollArmed(host_unit);
+  UnitSelectBits = host_unit;
+}
+
+void VOz3::PollArmed(std::uint8_t host_unit) {
   if (OnTriggered) OnTriggered(this);
 
   // Trigger time-out, counted from the end of the arm. Repeated on every
@@ -141,11 +159,9 @@ void VOz3::Poll() {
     return;
   }
 
-  // Completion. A setting changed while the record was under way has not
-  // reached the front end yet: it stays due for the next arming.
-  const bool changed_while_armed = bChangedSinceArm;
+  // Completion.
   DisableTimer();
-  if (!ReadOutWhole(*this, true)) return;
+  if (!ReadOutWhole(*this)) return;
   if (amAcquisitionMode == TAcquisitionMode::amOneShot) {
     if (nAverageNumber == 1 || nCalculations >= nAverageNumber) {
       amAcquisitionMode = TAcquisitionMode::amHold;  // directly, not through the setter
@@ -160,7 +176,9 @@ void VOz3::Poll() {
   }
   bArmed = false;
   if (OnMeasurementReady) OnMeasurementReady(this);
-  bSettingsDirty = changed_while_armed;
+  // The front end of the armed unit is as the record was measured; one the
+  // host has switched to since holds whatever it was given last.
+  bSettingsDirty = host_unit != byArmedUnitBits;
   // Only timer-driven measuring goes on: with measuring switched off
   // (DoMeasure(0), or a blocking measure while it was never on) the timer
   // stays off and no further arming follows.
@@ -206,6 +224,10 @@ void VOz3::StartAcquisition() {
 
 void VOz3::BlockingMeasure() {
   bMeasurementDone = false;
+  // One complete measurement on the settings of now: a record the timer
+  // armed earlier (on older settings, its time-out running from its own
+  // arm) is left to the hardware and armed afresh.
+  bArmed = false;
 
   // Watch for an instrument that has gone (see kStallCheckMs): the write
   // pointer must move while a measurement is pending.
@@ -258,7 +280,7 @@ bool VOz3::IsReady() { return (ReadReg(2) & kStatusBusy) == 0; }
 
 void VOz3::FetchData() {
   if (!bInstrumentOpen) return;
-  if (!ReadOutWhole(*this, IsReady())) return;
+  if (!ReadOutWhole(*this)) return;
   bAdcRunning = false;
 }
 

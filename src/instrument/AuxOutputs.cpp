@@ -53,10 +53,9 @@ void VOz3::SelectUnit(std::int32_t unit) {
     // The unit now addressed holds the front end it was last given, for
     // settings since changed or never: the next arming uploads the current
     // one (its records are converted with the range it was programmed with,
-    // AddressedFrontEnd). Set as a change since the arming, so a completion
-    // of the record under way keeps it due.
+    // AddressedFrontEnd). A record under way stays on the unit it was armed
+    // on: the poll watches and reads it there.
     bSettingsDirty = true;
-    bChangedSinceArm = true;
   }
   nActiveUnit = unit;
 }

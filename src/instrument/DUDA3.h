@@ -39,6 +39,9 @@ inline constexpr std::int32_t kMaxRecordLength = 32760;
 inline constexpr std::size_t kRawBufferWords = 132001;
 inline constexpr std::size_t kAverageBufferFloats = 32761;
 inline constexpr std::uint16_t kIdleFill = 0x7FFF;  // a position with no sample
+// Status register (register 2) bit 7: the acquisition is busy (set while
+// armed and sampling, clear once the post-trigger count has ended it).
+inline constexpr std::uint16_t kStatusBusy = 0x80;
 
 // Sample-clock base and limits, set from the variant byte by identification.
 extern long double BaseClockFreq;        // 400000 Hz
@@ -247,6 +250,7 @@ class VOz3 {
 
   void SettingsChanged();  // tsEffectiveTrigSource := source, dirty
   void SetSensitivity(int ch, long double volts);
+  void ChooseRange(int ch, long double volts);  // the host's choice: clears the pending step
   [[nodiscard]] long double Sensitivity(int ch) const;
   void SetCoupling(int ch, std::uint8_t code);
   [[nodiscard]] std::uint8_t Coupling(int ch) const;
@@ -291,6 +295,8 @@ class VOz3 {
   // under way was measured without it, so the front end is uploaded again.
   bool bChangedSinceArm = false;
   std::uint32_t nArmTick = 0;
+  // Unit-select bits of the unit the poll armed its record on.
+  std::uint8_t byArmedUnitBits = 0x30;
   bool bMeasurementDone = false;
   bool bAdcRunning = false;
   std::array<std::int32_t, 3> anRangeStep{};  // [1..2]
@@ -298,6 +304,9 @@ class VOz3 {
   void SetEnableMeasurements(bool on);
   void SetAcquisitionMode(TAcquisitionMode mode);
   void Poll();
+  // The poll step after the arming phase, on the armed unit; `host_unit`
+  // the unit the host addresses.
+  void PollArmed(std::uint8_t host_unit);
   void Arm();
   void StartAcquisition();
   void BlockingMeasure();
@@ -322,6 +331,8 @@ class VOz3 {
   // Status bit 6 at the last read-out: the ring filled at least once since
   // arming, so its cell before address 0 belongs to the record.
   bool bRingWrapped = false;
+  // The busy bit clear in the status the last read-out began with.
+  bool bReadyAtReadOut = false;
 
   std::int32_t ReadWritePointer();
   void ReadOut();

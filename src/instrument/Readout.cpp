@@ -95,16 +95,12 @@ void VOz3::ReadOut() {
   abOverRange[1] = abOverRange[2] = false;
   abInMidBand[1] = abInMidBand[2] = true;
 
-  const bool wrapped = (ReadReg(2) & kStatusWrapped) != 0;
+  const std::uint16_t status = ReadReg(2);
+  const bool wrapped = (status & kStatusWrapped) != 0;
   bRingWrapped = wrapped;
+  bReadyAtReadOut = (status & kStatusBusy) == 0;
   const std::int32_t w = ReadWritePointer();
   const std::int32_t positions = RecordPositions(lPreSamples, lPostSamples);
-  // A channel the mode does not measure holds no sample at every position:
-  // its buffer never passes an older record off as this one.
-  auto leave_unmeasured = [&](int ch) {
-    std::uint16_t* const buffer = ChannelData(ch);
-    for (std::int32_t i = 0; i <= positions; ++i) buffer[i] = kIdleFill;
-  };
   std::int32_t n = positions;
   std::int32_t s = w - n;
   if (wrapped) {
@@ -127,13 +123,11 @@ void VOz3::ReadOut() {
       read_channel(1);
       AverageChannel(*this, 1, positions);
       JudgeRange(*this, 1);
-      leave_unmeasured(2);
       break;
     case TMeasureMode::mCh2:
       read_channel(2);
       AverageChannel(*this, 2, positions);
       JudgeRange(*this, 2);
-      leave_unmeasured(1);
       break;
     case TMeasureMode::mCh12:
     case TMeasureMode::mXY:
@@ -146,10 +140,11 @@ void VOz3::ReadOut() {
       break;
     default:
       // Channels this instrument does not have: nothing is read.
-      leave_unmeasured(1);
-      leave_unmeasured(2);
       break;
   }
+  // A channel the mode leaves out keeps its buffer and the range of the
+  // record it holds (awRecordRange): a host that alternates between the
+  // channels reads each one's latest record, in its own volts.
 }
 
 void VOz3::ReadSamples(int ch, std::int32_t start, std::int32_t count) {

@@ -65,6 +65,14 @@ void VOz3::SetSensitivity(int ch, long double volts) {
   SettingsChanged();
 }
 
+void VOz3::ChooseRange(int ch, long double volts) {
+  // The host's own choice overrides the step the last read-out judged for
+  // the channel (on another range, or while auto-ranging was off): the next
+  // record is measured on the range chosen, and judged afresh.
+  if (ch == 1 || ch == 2) anRangeStep[static_cast<std::size_t>(ch)] = 0;
+  SetSensitivity(ch, volts);
+}
+
 long double VOz3::Sensitivity(int ch) const { return IsChannel(ch) ? arRanges[awRange[ch]] : 0.0L; }
 
 void VOz3::SetCoupling(int ch, std::uint8_t code) {

@@ -120,5 +120,22 @@ TEST_F(MeasureTimer, ARangeTheHostSetsOverridesAPendingAutoRangingStep) {
   }
 }
 
+TEST_F(MeasureTimer, AFetchWhileARecordIsUnderWayHasTheTimerArmAgain) {
+  // The fetch's seek reprograms the clock and the post-trigger counter of
+  // the record the timer armed: that record is no measurement any more.
+  SineOnTwoVolts();
+  std::uint32_t rate = 10000;
+  ASSERT_EQ(SetSampleFrequency(&rate), RU3_OK);
+  ASSERT_EQ(ADC_Start(), RU3_OK);  // a block-style record not yet fetched
+  ASSERT_EQ(DoMeasure(-1), RU3_OK);
+  Tick();
+  ASSERT_TRUE(Object().bArmed);
+  const std::uint64_t armed = sim().Records().records;
+  std::vector<std::uint16_t> ch1(kRecord), ch2(kRecord);
+  ASSERT_EQ(ADC_GetData(ch1.data(), ch2.data()), RU3_OK);
+  EXPECT_GT(TickUntilRecord(), armed);
+  EXPECT_FALSE(sim().Records().rate_changed);
+}
+
 }  // namespace
 }  // namespace ru3

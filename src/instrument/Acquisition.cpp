@@ -282,6 +282,10 @@ void VOz3::FetchData() {
   if (!bInstrumentOpen) return;
   if (!ReadOutWhole(*this)) return;
   bAdcRunning = false;
+  // A record still under way was read through the seek, which reprograms
+  // its clock and post-trigger count: the record the timer armed is no
+  // measurement any more, and the next tick arms afresh.
+  if (!bReadyAtReadOut) bArmed = false;
 }
 
 void VOz3::SetPostTriggerCounter(std::int32_t samples) {

@@ -53,14 +53,6 @@ std::string GroupOf(const std::string& path) {
 
 }  // namespace
 
-std::vector<std::string> RegisteredDevices(int n) {
-  std::vector<std::string> devices;
-  for (const std::string& name : Entries(kProcRoot + "parport" + std::to_string(n) + "/devices")) {
-    if (name != "active") devices.push_back(name);
-  }
-  return devices;
-}
-
 std::string ActiveDevice(int n) {
   const std::string active = ReadFirstLine(kProcRoot + "parport" + std::to_string(n) + "/devices/active");
   return active == "none" ? std::string() : active;

@@ -9,9 +9,6 @@
 
 namespace ru3::platform::linux_ports {
 
-// The devices registered on parportN ("lp0", "ppdev0", ...), in no order.
-std::vector<std::string> RegisteredDevices(int n);
-
 // The device that holds parportN now; empty when none does.
 std::string ActiveDevice(int n);
 

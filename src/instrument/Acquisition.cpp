@@ -143,10 +143,12 @@ void VOz3::Poll() {
 
 void VOz3::PollArmed(std::uint8_t host_unit) {
   if (OnTriggered) OnTriggered(this);
+  // A pre-trigger hold-off ends here once its part is full.
+  const bool holding_off = HoldingOff(*this);
 
-  // Trigger time-out, counted from the end of the arm. Repeated on every
-  // step until the hardware reports ready.
-  if (rTrigTimeOut >= 0.0L && rTrigTimeOut < kTimeOutLimitSeconds) {
+  // Trigger time-out, counted from the end of the arm (or of the hold-off).
+  // Repeated on every step until the hardware reports ready.
+  if (!holding_off && rTrigTimeOut >= 0.0L && rTrigTimeOut < kTimeOutLimitSeconds) {
     const std::uint32_t elapsed = TickCount() - nArmTick;
     if (static_cast<long double>(elapsed) >= rTrigTimeOut * 1000.0L) {
       ForceTrigger();
@@ -190,7 +192,7 @@ void VOz3::Arm() {
   if (!bInstrumentOpen) return;
   ProgramTriggerLevels();
   ProgramTriggerKind();
-  ProgramTriggerSource();
+  ProgramSourceOrHoldOff(*this);
 
   const long double produced = ProgramSampleClock(rSampleFreq);
   if (produced != rSampleFreq) {
@@ -262,7 +264,10 @@ void VOz3::Abort() {
   bAdcRunning = false;
 }
 
-void VOz3::ForceTrigger() { Reg(10, 3); }
+void VOz3::ForceTrigger() {
+  if (DeferForce(*this)) return;
+  Reg(10, 3);
+}
 
 std::uint16_t VOz3::IsTriggered() {
   const std::uint16_t status = ReadReg(2);

@@ -13,6 +13,7 @@
 //   Acquisition.cpp   arming, polling, time-outs, completion
 //   Readout.cpp       reading the ring memory, averaging, range steps
 //   AuxOutputs.cpp    unit selection, DAC and motor outputs
+//   FullPreTrigger.cpp  the pre-trigger hold-off, the facts of the record read
 #pragma once
 
 #include <array>
@@ -22,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "instrument/FullPreTrigger.h"
 #include "platform/Global.h"
 #include "platform/host.h"
 
@@ -338,6 +340,9 @@ class VOz3 {
   void ReadOut();
   void ReadSamples(int ch, std::int32_t start, std::int32_t count);
   void ArmAndWait(std::int32_t start);
+
+  // ======================= Full pre-trigger, record facts =================
+  TRecordExtension Extension;  // FullPreTrigger.cpp
 
   // ======================= Auxiliary outputs ==============================
   std::int32_t nActiveUnit = 0;

@@ -731,4 +731,7 @@ RU3_API uint16_t RU3_CALL SetMotorOn(uint32_t first /* byte */, uint32_t second 
 #define RU3_EXPORT_COUNT 115    /**< named exports */
 #define RU3_ORDINAL_SLOTS 117   /**< ordinal slots of DLL.dll, 1 to 117 */
 
+/* The library's extension for modern hosts, after the family's 115. */
+#include "ru3_extension.h"
+
 #endif /* RU3_RU3_H */

@@ -37,7 +37,8 @@
  *    0 V, 0x0000 is -range, 0xFFF0 is range*32752/32768; positions that
  *    received no sample hold the no-sample code RU3_NO_SAMPLE, 0x7FFF
  *    (-range/32768 in volts): the leading positions of a record whose trigger came before the
- *    memory was filled, and, after every read-out, every position of a
+ *    memory was filled (Ext_SetFullPreTrigger() in ru3_extension.h holds
+ *    the trigger off until it is), and, after every read-out, every position of a
  *    channel the measure mode does not measure.
  *
  * Threads:

@@ -44,6 +44,7 @@ json SettingsJson(const Settings& s) {
                         {"range", s.range[k]},
                         {"auto", s.autorange[k]},
                         {"coupling", s.coupling[k] == RU3_COUPLING_AC ? "ac" : "dc"},
+                        {"probe", s.probe[k]},
                         {"dac", s.dac[k]},
                         {"motor", s.motor[k]}});
   }
@@ -337,6 +338,7 @@ PageServer::PageServer(Engine& engine, PageOptions options, const Listening& lis
   const Source page[] = {
       {"/", "index.html", "text/html; charset=utf-8"},
       {"/app.js", "app.js", "text/javascript; charset=utf-8"},
+      {"/axes.js", "axes.js", "text/javascript; charset=utf-8"},
       {"/app.css", "app.css", "text/css; charset=utf-8"},
       {"/uPlot.iife.min.js", "node_modules/uplot/dist/uPlot.iife.min.js", "text/javascript; charset=utf-8"},
       {"/uPlot.min.css", "node_modules/uplot/dist/uPlot.min.css", "text/css; charset=utf-8"},

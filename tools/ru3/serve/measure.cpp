@@ -77,8 +77,7 @@ Figures MeasureFigures(const std::vector<double>& v, double rate) {
   f.amplitude = f.top - f.base;
   if (!(f.amplitude > 0) || !(rate > 0)) return f;
 
-  const double low = f.base + 0.1 * f.amplitude, middle = f.base + 0.5 * f.amplitude,
-               high = f.base + 0.9 * f.amplitude;
+  const double low = f.base + 0.1 * f.amplitude, middle = f.base + 0.5 * f.amplitude, high = f.base + 0.9 * f.amplitude;
   std::vector<Edge> edges;
   int state = 0;  // -1 low, +1 high, 0 not known (start, or after a gap)
   std::size_t last = 0;
@@ -92,7 +91,8 @@ Figures MeasureFigures(const std::vector<double>& v, double rate) {
     if (state == -now) {
       const bool rising = now > 0;
       edges.push_back({rising, FirstCrossing(v, last, i, rising ? low : high, rising),
-                       FirstCrossing(v, last, i, middle, rising), FirstCrossing(v, last, i, rising ? high : low, rising)});
+                       FirstCrossing(v, last, i, middle, rising),
+                       FirstCrossing(v, last, i, rising ? high : low, rising)});
     }
     state = now;
     last = i;
@@ -110,8 +110,10 @@ Figures MeasureFigures(const std::vector<double>& v, double rate) {
     if (edges[k].rising) rises.push_back(edges[k].middle);
     if (k + 1 < edges.size()) {
       const double span = (edges[k + 1].middle - edges[k].middle) * dt;
-      if (edges[k].rising) high_sum += span, ++highs;
-      else low_sum += span, ++lows;
+      if (edges[k].rising)
+        high_sum += span, ++highs;
+      else
+        low_sum += span, ++lows;
     }
   }
   if (rises.size() >= 2) f.period = (rises.back() - rises.front()) * dt / static_cast<double>(rises.size() - 1);

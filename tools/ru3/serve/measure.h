@@ -10,10 +10,10 @@
 namespace ru3serve {
 
 struct Figures {
-  double top, base, amplitude;     // volts
-  double period, rise, fall;       // seconds
+  double top, base, amplitude;  // volts
+  double period, rise, fall;    // seconds
   double positive_width, negative_width;
-  double duty;                     // percent of the period the signal is high
+  double duty;  // percent of the period the signal is high
 };
 
 // `volts` holds NaN at positions without a sample; a gap breaks an edge.

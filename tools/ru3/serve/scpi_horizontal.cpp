@@ -25,16 +25,22 @@ double Position(const Settings& s) {
 }  // namespace
 
 void AddHorizontal(CommandList& add) {
-  add("ACQuire:SRATe", true, true, 1, 1, [](ScpiSession& s, const ScpiCall& call) {
-    if (call.query) return Num(s.engine().Current().rate);
-    Set(s, "rate", ValueOf(call.params[0]));
-    return std::string();
-  }, Quantity::kHertz);
-  add("ACQuire:PRETrigger", true, true, 1, 1, [](ScpiSession& s, const ScpiCall& call) {
-    if (call.query) return Num(s.engine().Current().pre);
-    Set(s, "pre", ValueOf(call.params[0]));
-    return std::string();
-  }, Quantity::kShare);
+  add(
+      "ACQuire:SRATe", true, true, 1, 1,
+      [](ScpiSession& s, const ScpiCall& call) {
+        if (call.query) return Num(s.engine().Current().rate);
+        Set(s, "rate", ValueOf(call.params[0]));
+        return std::string();
+      },
+      Quantity::kHertz);
+  add(
+      "ACQuire:PRETrigger", true, true, 1, 1,
+      [](ScpiSession& s, const ScpiCall& call) {
+        if (call.query) return Num(s.engine().Current().pre);
+        Set(s, "pre", ValueOf(call.params[0]));
+        return std::string();
+      },
+      Quantity::kShare);
   add("ACQuire:POINts", true, true, 1, 1, [](ScpiSession& s, const ScpiCall& call) {
     if (call.query) return std::to_string(s.engine().Current().length);
     Set(s, "length", ValueOf(call.params[0]));
@@ -84,33 +90,49 @@ void AddHorizontal(CommandList& add) {
   });
 
   // The time base: the record spans 10 divisions.
-  add("TIMebase:SCALe", true, true, 1, 1, [](ScpiSession& s, const ScpiCall& call) {
-    if (call.query) {
-      const Settings now = s.engine().Current();
-      return Num(static_cast<double>(now.length) / (now.rate * kDivisions));
-    }
-    const Param& p = call.params[0];
-    if (!p.numeric) s.Push(-104, "time per division: seconds");
-    else Set(s, "timebase.scale", p.number);
-    return std::string();
-  }, Quantity::kSeconds);
-  add("TIMebase:RANGe", true, true, 1, 1, [](ScpiSession& s, const ScpiCall& call) {
-    if (call.query) return Num(Span(s.engine().Current()));
-    const Param& p = call.params[0];
-    if (!p.numeric) s.Push(-104, "time across the record: seconds");
-    else Set(s, "timebase.scale", p.number / kDivisions);
-    return std::string();
-  }, Quantity::kSeconds);
-  add("TIMebase:POSition", true, true, 1, 1, [](ScpiSession& s, const ScpiCall& call) {
-    const Settings now = s.engine().Current();
-    if (call.query) return Num(Position(now));
-    const Param& p = call.params[0];
-    const double pre = 0.5 - p.number / Span(now);
-    if (!p.numeric) s.Push(-104, "position: seconds");
-    else if (pre < -1e-9 || pre > 1 + 1e-9) s.Push(-222, "position: -5 to +5 divisions from the trigger");
-    else Set(s, "pre", std::clamp(pre, 0.0, 1.0));
-    return std::string();
-  }, Quantity::kSeconds);
+  add(
+      "TIMebase:SCALe", true, true, 1, 1,
+      [](ScpiSession& s, const ScpiCall& call) {
+        if (call.query) {
+          const Settings now = s.engine().Current();
+          return Num(static_cast<double>(now.length) / (now.rate * kDivisions));
+        }
+        const Param& p = call.params[0];
+        if (!p.numeric)
+          s.Push(-104, "time per division: seconds");
+        else
+          Set(s, "timebase.scale", p.number);
+        return std::string();
+      },
+      Quantity::kSeconds);
+  add(
+      "TIMebase:RANGe", true, true, 1, 1,
+      [](ScpiSession& s, const ScpiCall& call) {
+        if (call.query) return Num(Span(s.engine().Current()));
+        const Param& p = call.params[0];
+        if (!p.numeric)
+          s.Push(-104, "time across the record: seconds");
+        else
+          Set(s, "timebase.scale", p.number / kDivisions);
+        return std::string();
+      },
+      Quantity::kSeconds);
+  add(
+      "TIMebase:POSition", true, true, 1, 1,
+      [](ScpiSession& s, const ScpiCall& call) {
+        const Settings now = s.engine().Current();
+        if (call.query) return Num(Position(now));
+        const Param& p = call.params[0];
+        const double pre = 0.5 - p.number / Span(now);
+        if (!p.numeric)
+          s.Push(-104, "position: seconds");
+        else if (pre < -1e-9 || pre > 1 + 1e-9)
+          s.Push(-222, "position: -5 to +5 divisions from the trigger");
+        else
+          Set(s, "pre", std::clamp(pre, 0.0, 1.0));
+        return std::string();
+      },
+      Quantity::kSeconds);
 }
 
 }  // namespace ru3serve

@@ -45,8 +45,10 @@ std::string Slope(ScpiSession& s, const ScpiCall& call) {
                    : IsWord(p, "NEG", "NEGATIVE") ? RU3_KIND_FALLING
                    : IsWord(p, "EITH", "EITHER")  ? RU3_KIND_EITHER
                                                   : -1;
-  if (kind < 0) s.Push(-224, "POSitive, NEGative or EITHer");
-  else Set(s, "trigger.kind", double(kind));
+  if (kind < 0)
+    s.Push(-224, "POSitive, NEGative or EITHer");
+  else
+    Set(s, "trigger.kind", double(kind));
   return "";
 }
 
@@ -58,29 +60,39 @@ void AddTrigger(CommandList& add) {
     add(pattern, true, true, 1, 1, Level, Quantity::kVolts);
   }
   for (const char* pattern : {"TRIGger:SLOPe", "TRIGger:EDGE:SLOPe"}) add(pattern, true, true, 1, 1, Slope);
-  add("TRIGger:HYSTeresis", true, true, 1, 1, [](ScpiSession& s, const ScpiCall& call) {
-    if (call.query) return Num(s.engine().Current().hysteresis);
-    Set(s, "trigger.hysteresis", ValueOf(call.params[0]));
-    return std::string();
-  }, Quantity::kVolts);
+  add(
+      "TRIGger:HYSTeresis", true, true, 1, 1,
+      [](ScpiSession& s, const ScpiCall& call) {
+        if (call.query) return Num(s.engine().Current().hysteresis);
+        Set(s, "trigger.hysteresis", ValueOf(call.params[0]));
+        return std::string();
+      },
+      Quantity::kVolts);
   add("TRIGger:KIND", true, true, 1, 1, [](ScpiSession& s, const ScpiCall& call) {
     if (call.query) return std::to_string(s.engine().Current().kind);
     Set(s, "trigger.kind", ValueOf(call.params[0]));
     return std::string();
   });
-  add("TRIGger:TIMeout", true, true, 1, 1, [](ScpiSession& s, const ScpiCall& call) {
-    if (call.query) {
-      const long ms = s.engine().Current().timeout_ms;
-      return ms < 0 ? std::string("INF") : Num(static_cast<double>(ms) / 1000);
-    }
-    const Param& p = call.params[0];
-    // Seconds, as SCPI times are; INFinity or NONE waits for ever.
-    if (p.numeric && p.number < 0) s.Push(-222, "trigger time-out: seconds, not negative");
-    else if (p.numeric) Set(s, "trigger.timeout", std::round(p.number * 1000));
-    else if (IsWord(p, "INF", "INFINITY") || IsWord(p, "NONE", "NONE")) Set(s, "trigger.timeout", std::string("none"));
-    else s.Push(-224, "trigger time-out: seconds, or INFinity");
-    return std::string();
-  }, Quantity::kSeconds);
+  add(
+      "TRIGger:TIMeout", true, true, 1, 1,
+      [](ScpiSession& s, const ScpiCall& call) {
+        if (call.query) {
+          const long ms = s.engine().Current().timeout_ms;
+          return ms < 0 ? std::string("INF") : Num(static_cast<double>(ms) / 1000);
+        }
+        const Param& p = call.params[0];
+        // Seconds, as SCPI times are; INFinity or NONE waits for ever.
+        if (p.numeric && p.number < 0)
+          s.Push(-222, "trigger time-out: seconds, not negative");
+        else if (p.numeric)
+          Set(s, "trigger.timeout", std::round(p.number * 1000));
+        else if (IsWord(p, "INF", "INFINITY") || IsWord(p, "NONE", "NONE"))
+          Set(s, "trigger.timeout", std::string("none"));
+        else
+          s.Push(-224, "trigger time-out: seconds, or INFinity");
+        return std::string();
+      },
+      Quantity::kSeconds);
   // AUTO: the trigger is forced after the time-out; NORMal: it waits for ever.
   add("TRIGger:SWEep", true, true, 1, 1, [](ScpiSession& s, const ScpiCall& call) {
     const long ms = s.engine().Current().timeout_ms;

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "snapshot.h"
 #include "scpi_common.h"
+#include "snapshot.h"
 
 namespace ru3serve {
 namespace {
@@ -40,8 +40,8 @@ std::string Preamble(ScpiSession& s) {
   const double xorigin = (static_cast<double>(part.from) - static_cast<double>(frame->pre_samples)) * xincrement;
   const int type = frame->averaged > 1 ? 2 : 0;  // 0 normal, 2 average
   return std::to_string(format) + "," + std::to_string(type) + "," + std::to_string(part.to - part.from) + "," +
-         std::to_string(frame->averaged) + "," + Num(xincrement) + "," + Num(xorigin) + ",0," + Num(increment) +
-         ",0," + Num(reference);
+         std::to_string(frame->averaged) + "," + Num(xincrement) + "," + Num(xorigin) + ",0," + Num(increment) + ",0," +
+         Num(reference);
 }
 
 std::string Data(ScpiSession& s) {
@@ -100,25 +100,34 @@ void AddWaveform(CommandList& add) {
   add("WAVeform:SOURce", true, true, 1, 1, [](ScpiSession& s, const ScpiCall& call) {
     if (call.query) return "CHAN" + std::to_string(s.source);
     const int channel = ChannelParam(call.params[0]);
-    if (channel == 0) s.Push(-224, "CHANnel1 or CHANnel2");
-    else s.source = channel;
+    if (channel == 0)
+      s.Push(-224, "CHANnel1 or CHANnel2");
+    else
+      s.source = channel;
     return std::string();
   });
   add("WAVeform:FORMat", true, true, 1, 1, [](ScpiSession& s, const ScpiCall& call) {
     if (call.query) return s.format;
     const Param& p = call.params[0];
-    if (IsWord(p, "BYTE", "BYTE")) s.format = "BYTE";
-    else if (IsWord(p, "WORD", "WORD")) s.format = "WORD";
-    else if (IsWord(p, "ASC", "ASCII")) s.format = "ASC";
-    else s.Push(-224, "BYTE, WORD or ASCii");
+    if (IsWord(p, "BYTE", "BYTE"))
+      s.format = "BYTE";
+    else if (IsWord(p, "WORD", "WORD"))
+      s.format = "WORD";
+    else if (IsWord(p, "ASC", "ASCII"))
+      s.format = "ASC";
+    else
+      s.Push(-224, "BYTE, WORD or ASCii");
     return std::string();
   });
   add("WAVeform:BYTeorder", true, true, 1, 1, [](ScpiSession& s, const ScpiCall& call) {
     if (call.query) return std::string(s.big_endian ? "MSBF" : "LSBF");
     const Param& p = call.params[0];
-    if (IsWord(p, "MSBF", "MSBFIRST")) s.big_endian = true;
-    else if (IsWord(p, "LSBF", "LSBFIRST")) s.big_endian = false;
-    else s.Push(-224, "MSBFirst or LSBFirst");
+    if (IsWord(p, "MSBF", "MSBFIRST"))
+      s.big_endian = true;
+    else if (IsWord(p, "LSBF", "LSBFIRST"))
+      s.big_endian = false;
+    else
+      s.Push(-224, "MSBFirst or LSBFirst");
     return std::string();
   });
   // The record length: set, as :ACQuire:POINts; the query gives the samples of the record.

@@ -8,8 +8,8 @@ namespace ru3 {
 long double BaseClockFreq = 400000.0L;
 long double MaxSampleFreq = 200000.0L;
 std::int32_t PrescalerThresholdBase = 10;
-std::uint16_t ClockSelectBits = 8;
-std::uint8_t UnitSelectBits = 0x30;
+std::uint16_t ClockSelectBits = reg::kClockSelectNormal;
+std::uint8_t UnitSelectBits = reg::kUnitOneBits;
 
 VOz3::VOz3(void* /*owner*/) {
   // Port-driver check: shows the notice once, here, when it fails.
@@ -59,10 +59,8 @@ VOz3::VOz3(void* /*owner*/) {
   nNrDigitalInputs = 0;
   nNrDigitalOutputs = 0;
   nMaxRecordLength = kMaxRecordLength;
-  for (int r = 1; r <= 12; ++r) {
-    awRelayMaskCh1[r] = r <= 4 ? 0xFD : r <= 7 ? 0xFB : 0xF7;
-    awRelayMaskCh2[r] = r <= 4 ? 0xDF : r <= 7 ? 0xBF : 0x7F;
-  }
+  awRelayMaskCh1 = reg::kRelayMaskCh1;
+  awRelayMaskCh2 = reg::kRelayMaskCh2;
   nNrRanges = 10;
   arRanges = {0.0L, 0.1L, 0.2L, 0.4L, 0.8L, 2.0L, 4.0L, 8.0L, 20.0L, 40.0L, 80.0L, 0.0L, 0.0L};
 

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "instrument/Registers.h"
 #include "platform/Global.h"
 #include "platform/host.h"
 
@@ -39,9 +40,6 @@ inline constexpr std::int32_t kMaxRecordLength = 32760;
 inline constexpr std::size_t kRawBufferWords = 132001;
 inline constexpr std::size_t kAverageBufferFloats = 32761;
 inline constexpr std::uint16_t kIdleFill = 0x7FFF;  // a position with no sample
-// Status register (register 2) bit 7: the acquisition is busy (set while
-// armed and sampling, clear once the post-trigger count has ended it).
-inline constexpr std::uint16_t kStatusBusy = 0x80;
 
 // Sample-clock base and limits, set from the variant byte by identification.
 extern long double BaseClockFreq;        // 400000 Hz
@@ -49,7 +47,7 @@ extern long double MaxSampleFreq;        // 200000 Hz, or 400000 Hz on variant 0
 extern std::int32_t PrescalerThresholdBase;  // 10, or 20 on variant 0x11
 extern std::uint16_t ClockSelectBits;    // 8; 0 on variant 0x11 below 400 kHz
 // Bits 4-5 of every data-port byte of the register protocol: the unit select.
-extern std::uint8_t UnitSelectBits;      // 0x30 = unit 1
+extern std::uint8_t UnitSelectBits;      // reg::kUnitOneBits = unit 1
 
 // Lowest frequency the sample-clock divider can reach: 400 kHz / 1024 / 65535.
 inline constexpr long double kLowestSampleFreq = 400000.0L / 1024.0L / 65535.0L;
@@ -210,9 +208,9 @@ class VOz3 {
   void ShiftRelayByte(std::uint8_t relay);
   void WriteTrimPair(int ch, std::uint16_t a, std::uint16_t b);
   [[nodiscard]] static std::uint8_t DataByte(std::uint8_t nibble) {
-    return static_cast<std::uint8_t>(0xC0 | UnitSelectBits | (nibble & 0x0F));
+    return static_cast<std::uint8_t>(reg::kDataFixedBits | UnitSelectBits | (nibble & reg::kDataNibbleMask));
   }
-  [[nodiscard]] static std::uint8_t DataIdleByte() { return DataByte(15); }
+  [[nodiscard]] static std::uint8_t DataIdleByte() { return DataByte(reg::kNibbleIdle); }
 
   // ======================= Detection and opening ==========================
   bool InitHardware();
@@ -296,7 +294,7 @@ class VOz3 {
   bool bChangedSinceArm = false;
   std::uint32_t nArmTick = 0;
   // Unit-select bits of the unit the poll armed its record on.
-  std::uint8_t byArmedUnitBits = 0x30;
+  std::uint8_t byArmedUnitBits = reg::kUnitOneBits;
   bool bMeasurementDone = false;
   bool bAdcRunning = false;
   std::array<std::int32_t, 3> anRangeStep{};  // [1..2]

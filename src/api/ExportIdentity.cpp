@@ -21,8 +21,6 @@ namespace {
 
 constexpr std::size_t kListLength = 20;  // the host's buffer for either list
 
-bool KindLacksIdentity(std::uint8_t kind) { return kind == 2 || kind == 3 || kind == 4; }
-
 // Packs a date value (days since 30 December 1899, time of day as the
 // fraction) as day << 24 | month << 16 | year. The time of day is dropped:
 // the whole days are the integer part towards zero, as date values before the
@@ -80,7 +78,7 @@ extern "C" {
 
 RU3_API uint16_t RU3_CALL GetCalibrationDate(int32_t* date) noexcept {
   return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
-    if (KindLacksIdentity(instrument->byInstrumentKind)) return rcNotAvailable;
+    if (ru3::KindLacksIdentity(instrument->byInstrumentKind)) return rcNotAvailable;
     if (date == nullptr) return rcBadValue;
     *date = static_cast<int32_t>(PackDate(instrument->CalibrationDate()));
     return rcOk;
@@ -89,7 +87,7 @@ RU3_API uint16_t RU3_CALL GetCalibrationDate(int32_t* date) noexcept {
 
 RU3_API uint16_t RU3_CALL GetSerialNumber(int32_t* serial) noexcept {
   return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
-    if (KindLacksIdentity(instrument->byInstrumentKind)) {
+    if (ru3::KindLacksIdentity(instrument->byInstrumentKind)) {
       if (serial != nullptr) *serial = 0;
       return rcNotAvailable;
     }
@@ -247,7 +245,7 @@ RU3_API uint16_t RU3_CALL GetFuncGenOutputOn(uint16_t* on) noexcept {
 
 RU3_API uint16_t RU3_CALL SetFuncGenEnable(uint32_t /*on*/) noexcept {
   return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
-    if (instrument->byInstrumentKind != 18) return rcNotAvailable;
+    if (instrument->byInstrumentKind != ru3::kKindConfigurable) return rcNotAvailable;
     return kNoGeneratorCode;
   });
 }

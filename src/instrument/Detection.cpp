@@ -90,7 +90,7 @@ bool VOz3::IdentifyOnPort(const std::string& name) {
   // Open before the image is read: the serial number is taken from the image
   // only while the instrument counts as open.
   bInstrumentOpen = true;
-  (this->*Dispatch.LoadMemoryImage)();
+  LoadMemoryImage();
   nSerialNumber = SerialNumberFromImage();
 
   ReleasePort();
@@ -99,7 +99,6 @@ bool VOz3::IdentifyOnPort(const std::string& name) {
 
 bool VOz3::OpenInstrument() {
   if (!bHardwareAvailable) return false;
-  FillDispatchTable();
   ReleasePort();
 
   bool found = false;

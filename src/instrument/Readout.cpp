@@ -114,7 +114,7 @@ void VOz3::ReadOut() {
   anRangeStep[1] = anRangeStep[2] = 0;
 
   auto read_channel = [&](int ch) {
-    (this->*Dispatch.ReadSamples)(ch, s, n);
+    ReadSamples(ch, s, n);
     awRecordRange[static_cast<std::size_t>(ch)] = AddressedFrontEnd()[static_cast<std::size_t>(ch)];
   };
   switch (mMeasureMode) {
@@ -157,7 +157,7 @@ void VOz3::ReadSamples(int ch, std::int32_t start, std::int32_t count) {
     Reg(kRegStrobe, kStrobeResetAddress);
     Reg(kRegStrobe, kStrobeNone);
   } else {
-    (this->*Dispatch.ArmAndWait)(start);
+    ArmAndWait(start);
   }
 
   abOverRange[ch] = false;

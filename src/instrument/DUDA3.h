@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "instrument/Capabilities.h"
+#include "instrument/Enums.h"
 #include "instrument/Registers.h"
 #include "platform/Global.h"
 #include "platform/host.h"

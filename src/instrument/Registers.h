@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/Global.h"
+#include "instrument/Enums.h"
 
 namespace ru3::reg {
 

@@ -16,34 +16,34 @@ namespace ru3 {
 inline constexpr std::uint8_t kKindRu3 = 7;  // the model this library drives
 
 struct TCapabilities {
-  std::uint8_t byInstrumentKind;         // model code
-  std::uint16_t wNrChannels;             // input channels
-  std::int32_t nResolution;              // bits per sample at start
-  std::uint16_t wNrResolutions;          // entries of awResolutions in use
+  std::uint8_t byInstrumentKind;                // model code
+  std::uint16_t wNrChannels;                    // input channels
+  std::int32_t nResolution;                     // bits per sample at start
+  std::uint16_t wNrResolutions;                 // entries of awResolutions in use
   std::array<std::uint16_t, 10> awResolutions;  // selectable resolutions, bits
-  std::int32_t nMaxRecordLength;         // longest record, samples
-  std::int32_t nNrRanges;                // input ranges 1..nNrRanges of arRanges
-  std::array<long double, 13> arRanges;  // volts full scale, 1-based: [1..12]
-  long double rMaxSampleFreq;            // at construction; identification sets the variant's
-  bool bSquareWaveGen;                   // square-wave generator output
-  bool bFunctionGen;                     // function generator
-  long double rFuncGenMaxAmplitude;      // generator amplitude limit, volts
-  bool bFuncGenBurst;                    // generator bursts
-  bool bFuncGenTrigSource;               // generator trigger source
-  bool bDcLevel;                         // settable DC level per channel
-  bool bTrigAndOr;                       // AND / OR trigger sources
-  bool bTrigXor;                         // XOR trigger source
-  bool bTrigExternal;                    // external trigger input
-  bool bTrigAnaExt;                      // analog external trigger
-  bool bPxi;                             // PXI trigger lines
-  bool bTrigGen;                         // generator start / stop / new trigger sources
-  bool bTrigModes2And3;                  // trigger kinds 2 and 3
-  bool bTrigMode4;                       // trigger kind 4
-  bool bTrigModes5And6;                  // trigger kinds 5 and 6
-  std::uint16_t wTrigLevelBits;          // resolution of the trigger level
-  bool bUseInitAddress;                  // InitInstrument's address sets the port base
-  std::int32_t nNrDigitalInputs;         // digital inputs
-  std::int32_t nNrDigitalOutputs;        // digital outputs
+  std::int32_t nMaxRecordLength;                // longest record, samples
+  std::int32_t nNrRanges;                       // input ranges 1..nNrRanges of arRanges
+  std::array<long double, 13> arRanges;         // volts full scale, 1-based: [1..12]
+  long double rMaxSampleFreq;                   // at construction; identification sets the variant's
+  bool bSquareWaveGen;                          // square-wave generator output
+  bool bFunctionGen;                            // function generator
+  long double rFuncGenMaxAmplitude;             // generator amplitude limit, volts
+  bool bFuncGenBurst;                           // generator bursts
+  bool bFuncGenTrigSource;                      // generator trigger source
+  bool bDcLevel;                                // settable DC level per channel
+  bool bTrigAndOr;                              // AND / OR trigger sources
+  bool bTrigXor;                                // XOR trigger source
+  bool bTrigExternal;                           // external trigger input
+  bool bTrigAnaExt;                             // analog external trigger
+  bool bPxi;                                    // PXI trigger lines
+  bool bTrigGen;                                // generator start / stop / new trigger sources
+  bool bTrigModes2And3;                         // trigger kinds 2 and 3
+  bool bTrigMode4;                              // trigger kind 4
+  bool bTrigModes5And6;                         // trigger kinds 5 and 6
+  std::uint16_t wTrigLevelBits;                 // resolution of the trigger level
+  bool bUseInitAddress;                         // InitInstrument's address sets the port base
+  std::int32_t nNrDigitalInputs;                // digital inputs
+  std::int32_t nNrDigitalOutputs;               // digital outputs
 };
 
 // The RU3: two channels, 12 bits, 32760 samples, ten ranges from 0.1 V to
@@ -82,7 +82,8 @@ inline constexpr TCapabilities kRu3Capabilities{
 
 // ---- Model codes the exports single out ------------------------------------
 
-inline constexpr std::uint8_t kKindConfigurable = 18;  // the only model with an instrument configuration and a switchable generator
+inline constexpr std::uint8_t kKindConfigurable =
+    18;  // the only model with an instrument configuration and a switchable generator
 inline constexpr long double kExternalClockMinMaxFreq = 50.0e6L;  // external clock: models this fast and up
 
 // Models without a serial number or calibration date: 2, 3 and 4.

@@ -1,5 +1,6 @@
 // Construction, defaults, poll timer and destruction of the instrument object.
 #include "instrument/DUDA3.h"
+
 #include "instrument/FloatEnvironment.h"
 
 namespace ru3 {

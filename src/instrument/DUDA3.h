@@ -168,9 +168,9 @@ class VOz3 {
   // addresses and the clock limits identification found.
   // Bits 4-5 of every data-port byte of the register protocol.
   std::uint8_t UnitSelectBits = reg::kUnitOneBits;
-  long double BaseClockFreq = 400000.0L;      // the sample clock's base
+  long double BaseClockFreq = 400000.0L;                        // the sample clock's base
   long double MaxSampleFreq = kRu3Capabilities.rMaxSampleFreq;  // 400000 Hz on the fast variant
-  std::int32_t PrescalerThresholdBase = 10;   // prescaler thresholds, Hz; 20 on the fast variant until programmed
+  std::int32_t PrescalerThresholdBase = 10;  // prescaler thresholds, Hz; 20 on the fast variant until programmed
   std::uint16_t ClockSelectBits = reg::kClockSelectNormal;  // 0 on the fast variant below 400 kHz
 
   // Short names of the register operations every concern uses.

@@ -49,9 +49,11 @@ std::uint16_t VOz3::ReadRegister(std::uint16_t reg) {
   std::uint8_t hi = 0;
   std::uint8_t lo = 0;
   for (int i = 0; i < n; ++i) PortOut(data, static_cast<std::uint8_t>(DataIdleByte() | kDataReadClock));
-  for (int i = 0; i < n; ++i) hi = static_cast<std::uint8_t>((PortIn(status) >> kStatusNibbleShift) & kStatusNibbleMask);
+  for (int i = 0; i < n; ++i)
+    hi = static_cast<std::uint8_t>((PortIn(status) >> kStatusNibbleShift) & kStatusNibbleMask);
   for (int i = 0; i < n; ++i) PortOut(data, static_cast<std::uint8_t>(DataIdleByte() & ~kDataReadClock));
-  for (int i = 0; i < n; ++i) lo = static_cast<std::uint8_t>((PortIn(status) >> kStatusNibbleShift) & kStatusNibbleMask);
+  for (int i = 0; i < n; ++i)
+    lo = static_cast<std::uint8_t>((PortIn(status) >> kStatusNibbleShift) & kStatusNibbleMask);
   PortOut(data, DataIdleByte());
   return static_cast<std::uint16_t>(hi * 16 + lo);
 }

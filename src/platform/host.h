@@ -80,11 +80,11 @@ class Backend {
   // Makes everything written so far durable (the port trace's file).
   virtual void Flush() {}
 
-  // The fuzz build only (RU3_FAST_MEMORY_IMAGE): a back end that holds the
-  // instrument's serial memory itself may hand the whole image over in one
-  // piece, the bytes a read of the memory over the bus would give now, instead
-  // of the hundred thousand port accesses of that read. False: read it over
-  // the bus.
+  // A back end that holds the instrument's serial memory itself may hand the
+  // whole image over in one piece, the bytes a read of the memory over the
+  // bus would give now, instead of the hundred thousand port accesses of that
+  // read. False (every back end of the library): read it over the bus. The
+  // fuzz build's simulated PC serves it (fuzz/served_memory_image.h).
   virtual bool ServeMemoryImage(std::uint8_t* /*image*/, std::size_t /*size*/) { return false; }
 };
 

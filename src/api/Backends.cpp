@@ -58,7 +58,13 @@ constexpr std::size_t kVariables = std::size(kBases) + std::size(kWrappers);
 // the table, bases first (nullopt = unset).
 using Choice = std::array<std::optional<std::string>, kVariables>;
 
+// The current back end as a plain pointer, for the one question every port
+// access asks (CurrentBackend); kept equal to Current().backend, and null
+// again once the state is destroyed at exit.
+Backend* g_backend = nullptr;
+
 struct State {
+  ~State() { g_backend = nullptr; }
   std::unique_ptr<Backend> backend;
   Choice choice;
   bool replaced = false;  // a test or benchmark installed the back end
@@ -67,6 +73,12 @@ struct State {
 State& Current() {
   static State state;
   return state;
+}
+
+void Install(std::unique_ptr<Backend> backend) {
+  State& state = Current();
+  state.backend = std::move(backend);
+  g_backend = state.backend.get();
 }
 
 Choice ChoiceFromEnvironment() {
@@ -101,7 +113,7 @@ bool Build(const Choice& choice) {
     if (value && !value->empty()) backend = wrapper.wrap(std::move(backend), *value);
   }
   if (state.backend) state.backend->Flush();
-  state.backend = std::move(backend);
+  Install(std::move(backend));
   state.choice = choice;
   state.replaced = false;
   return ok;
@@ -114,9 +126,9 @@ bool g_configuration_ok = true;
 }  // namespace
 
 Backend& CurrentBackend() {
-  State& state = Current();
-  if (!state.backend) g_configuration_ok = Build(ChoiceFromEnvironment());
-  return *state.backend;
+  if (g_backend != nullptr) return *g_backend;
+  g_configuration_ok = Build(ChoiceFromEnvironment());
+  return *g_backend;
 }
 
 bool RefreshBackendFromEnvironment() {
@@ -131,7 +143,7 @@ std::unique_ptr<Backend> ReplaceBackend(std::unique_ptr<Backend> backend) {
   State& state = Current();
   if (state.backend) state.backend->Flush();
   std::unique_ptr<Backend> previous = std::move(state.backend);
-  state.backend = std::move(backend);
+  Install(std::move(backend));
   state.replaced = state.backend != nullptr;
   g_configuration_ok = true;
   return previous;

@@ -126,9 +126,7 @@ void VOz3::ReadMemory(std::uint16_t address, std::uint16_t count, std::uint8_t* 
 }
 
 void VOz3::LoadMemoryImage() {
-#ifdef RU3_FAST_MEMORY_IMAGE
   if (platform::CurrentBackend().ServeMemoryImage(abyMemory.data(), abyMemory.size())) return;
-#endif
   ReadMemory(0, static_cast<std::uint16_t>(abyMemory.size()), abyMemory.data());
 }
 

@@ -196,13 +196,12 @@ void SimulatedPc::AdvanceTime(std::uint64_t ns) { now_ns_ += ns; }
 
 RecordState SimulatedPc::Records() const { return instrument_->records(); }
 
-bool SimulatedPc::ServeMemoryImage(std::uint8_t* image, std::size_t size) {
-  std::uint16_t offset = 0;
-  const Port* p = instrument_base_ == 0 ? nullptr : PortAt(instrument_base_, &offset);
-  if (p == nullptr || !p->held || faults_.unplugged || faults_.eeprom_silent || (p->data & 0x30) != 0x30) return false;
-  const std::array<std::uint8_t, 256>& memory = instrument_->eeprom().memory();
-  std::copy_n(memory.begin(), std::min(size, memory.size()), image);
-  return true;
+std::optional<SimulatedPc::PortLatches> SimulatedPc::InstrumentPort() const {
+  if (instrument_base_ == 0) return std::nullopt;
+  for (const Port& port : ports_) {
+    if (port.base != 0 && static_cast<std::uint16_t>(instrument_base_ - port.base) < 3) return port;
+  }
+  return std::nullopt;
 }
 
 }  // namespace ru3::sim

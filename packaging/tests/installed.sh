@@ -33,7 +33,7 @@ check_tree() {  # prefix libdir
   local prefix=$1 libdir=$2 f
   for f in "$libdir/libru3.so.1" "$libdir/libru3.so" include/ru3/ru3.h "$libdir/pkgconfig/ru3.pc" \
            "$libdir/cmake/ru3/ru3Config.cmake" "$libdir/cmake/ru3/ru3Targets.cmake" bin/ru3 \
-           share/man/man1/ru3.1 share/bash-completion/completions/ru3 share/doc/ru3/examples/block_capture.c; do
+           share/man/man1/ru3.1 share/bash-completion/completions/ru3 share/doc/ru3/examples/block_capture.c share/doc/ru3/SCPI.md; do
     [ -e "$prefix/$f" ] || fail "$prefix/$f is missing"
   done
   [ "$(readlink "$prefix/$libdir/libru3.so")" = libru3.so.1 ] || fail "libru3.so does not link to the soname"

@@ -91,6 +91,7 @@ std::uint8_t SimulatedPc::In(std::uint16_t port) {
   if (offset == 2) return p->control;
   if (p->base != instrument_base_) return kFloatingStatus;
   const int unit = 3 - ((p->data >> 4) & 3);
+  if (unit >= config_.units) return kFloatingStatus;  // no unit drives the lines
   const int selected = instrument_->reg(unit, 15);
   // Registers 0-2 of unit 1 read back the acquisition as of now; the sample
   // lane reads the stopped memory and is left at full speed.

@@ -79,12 +79,15 @@ struct SimConfig {
   std::uint32_t bus_ns = 1000;       // simulated time per port access
   std::uint32_t start_tick = 0;      // TickCount() at simulated time 0
   std::uint64_t noise_seed = 0x52553353494DULL;
+  // Units hanging on the port, 1..4: when a unit above this number is
+  // addressed no unit drives the status lines, which float.
+  int units = 4;
   bool wall_clock_coupling = true;
 };
 
 // Parses an RU3_SIMULATOR value: `key=value` pairs separated by ';', all
 // optional (keys: ports, port, variant, serial, caldate, eeprom, ch1, ch2,
-// noise, driver, bus_ns, tick). On a malformed value returns false and sets
+// noise, driver, bus_ns, tick, units). On a malformed value returns false and sets
 // *error to one line naming the key and what is wrong.
 bool ParseSimConfig(const std::string& text, SimConfig* config, std::string* error);
 

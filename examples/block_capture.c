@@ -1,9 +1,16 @@
 /* A host that measures in block style: set up, start, poll until the record is
  * complete (forcing the trigger once the time-out has passed: in block style
  * that is the host's job), then read the volts. Build it against the installed
- * library with
+ * library with (it uses the maths library itself: -lm)
  *
- *   cc block_capture.c $(pkg-config --cflags --libs ru3) -o block_capture
+ *   cc block_capture.c $(pkg-config --cflags --libs ru3) -lm -o block_capture
+ *
+ * Against a library installed under a prefix the loader does not search
+ * (/opt/ru3, say), point pkg-config at it and record the library's directory
+ * in the program, or run the program with LD_LIBRARY_PATH=/opt/ru3/lib:
+ *
+ *   export PKG_CONFIG_PATH=/opt/ru3/lib/pkgconfig
+ *   cc block_capture.c $(pkg-config --cflags --libs ru3) -lm -Wl,-rpath,$(pkg-config --variable=libdir ru3) -o block_capture
  *
  * and run it on the simulator: RU3_SIMULATOR='ch1=sine,1.5,1000' ./block_capture
  * The optional argument is the trigger level in volts (default 0). */

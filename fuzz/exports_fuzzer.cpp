@@ -7,7 +7,7 @@
 //
 // Each input starts from a closed library and a new simulated PC whose time
 // runs only with the port accesses, delays and the ticks the input asks for:
-// the fuzz build's poll timer ticks only when told (RU3_MANUAL_POLL_TIMER), so
+// the fuzz build's poll timer ticks only when told (manual_poll_timer.h), so
 // a run repeats exactly and never waits for real time. The only bounds the
 // harness puts on the host are where the library itself would legitimately
 // wait: a synchronous measure is made only while the record at the current
@@ -26,8 +26,9 @@
 #include <string>
 
 #include "host_inputs.h"
+#include "manual_poll_timer.h"
+#include "served_memory_image.h"
 #include "platform/host.h"
-#include "platform/manual_poll_timer.h"
 #include "ru3/ru3.h"
 #include "sim/simulator.h"
 #include "truth.h"
@@ -117,7 +118,7 @@ void Player::TickIfDue() {
   last_tick_ms_ = now_ms;
   const std::uint64_t accesses = pc_.AccessCount();
   truth_.Before();
-  ru3::platform::TickPollTimers();
+  TickPollTimers();
   if (pc_.AccessCount() != accesses) Done(HostAct::kTimerTick);
 }
 
@@ -131,7 +132,7 @@ void Player::Wait(int ms) {
     last_tick_ms_ = pc_.NowNs() / 1'000'000;
     const std::uint64_t accesses = pc_.AccessCount();
     truth_.Before();
-    ru3::platform::TickPollTimers();
+    TickPollTimers();
     // A tick that touched no port changed nothing the checks could see.
     if (pc_.AccessCount() != accesses) Done(HostAct::kTimerTick);
   }
@@ -564,7 +565,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static Buffers buffers;
   static const ru3::sim::SimConfig config = FuzzConfig();
-  auto owned = std::make_unique<ru3::sim::SimulatedPc>(config);
+  auto owned = std::make_unique<ServedImagePc>(config);
   ru3::sim::SimulatedPc& pc = *owned;
   ru3::platform::ReplaceBackend(std::move(owned));
   Truth truth(pc);

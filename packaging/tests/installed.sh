@@ -33,7 +33,7 @@ check_tree() {  # prefix libdir
   local prefix=$1 libdir=$2 f
   for f in "$libdir/libru3.so.1" "$libdir/libru3.so" include/ru3/ru3.h "$libdir/pkgconfig/ru3.pc" \
            "$libdir/cmake/ru3/ru3Config.cmake" "$libdir/cmake/ru3/ru3Targets.cmake" bin/ru3 \
-           share/man/man1/ru3.1 share/bash-completion/completions/ru3 share/doc/ru3/examples/block_capture.c; do
+           share/man/man1/ru3.1 share/bash-completion/completions/ru3 share/doc/ru3/examples/block_capture.c share/doc/ru3/SCPI.md; do
     [ -e "$prefix/$f" ] || fail "$prefix/$f is missing"
   done
   [ "$(readlink "$prefix/$libdir/libru3.so")" = libru3.so.1 ] || fail "libru3.so does not link to the soname"
@@ -52,6 +52,14 @@ check_pkg_config_host() {  # prefix libdir name
   cc -std=c11 -Wall -Wextra -Werror "$source_dir/examples/block_capture.c" $flags -lm -o "$work/$name"
   check_block_capture "a C host built with pkg-config --cflags --libs ru3 ($name)" \
     env LD_LIBRARY_PATH="$prefix/$libdir" "$work/$name"
+  # The example's own build line for a prefix, as written in it: it runs
+  # without LD_LIBRARY_PATH.
+  local line
+  line=$(sed -n 's/^ \*   \(cc block_capture\.c .*-rpath.*\)$/\1/p' "$source_dir/examples/block_capture.c")
+  [ -n "$line" ] || fail "examples/block_capture.c documents no build line for a prefix"
+  (cd "$work" && cp "$source_dir/examples/block_capture.c" . && PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig" eval "$line" &&
+    mv block_capture "$name-rpath") || fail "the documented build line failed: $line"
+  check_block_capture "the example built as its comment says ($name)" env -u LD_LIBRARY_PATH "$work/$name-rpath"
 }
 
 # ---- cmake --install into a prefix ---------------------------------------
@@ -67,6 +75,8 @@ check_block_capture "a CMake host built with find_package(ru3) and ru3::ru3" "$w
 
 man_warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/ru3.1" 2>&1 >/dev/null)
 [ -z "$man_warnings" ] || fail "ru3(1) formats with warnings: $man_warnings"
+LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$prefix/share/man/man1/ru3.1" 2>/dev/null | grep -q '^ *serve  *Serve the instrument' ||
+  fail "ru3(1) does not describe serve"
 pass "ru3(1) formats without warnings"
 completion=$(bash -c 'source "$1"; COMP_WORDS=(ru3 capture --tr); COMP_CWORD=2; _ru3; echo "${COMPREPLY[*]}"' _ \
   "$prefix/share/bash-completion/completions/ru3")

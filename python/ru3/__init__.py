@@ -5,7 +5,7 @@
     with ru3.Instrument(simulate="ch1=sine,1,1000") as scope:
         scope.sample_rate = 100e3
         scope.record_length = 2000
-        scope.channels[0].range = 2.0
+        scope.channels[1].range = 2.0
         scope.trigger_source = 1
         record = scope.measure()
         print(record.time[:3], record.volts[1][:3], record.forced)
@@ -16,7 +16,7 @@ the class does not cover.
 
 from ._native import library
 from .errors import BadChannel, BadValue, Error, NoGenerator, NoInstrument, NotAvailable, NotInitialised
-from .instrument import COUPLINGS, TRIGGER_KINDS, Channel, Instrument
+from .instrument import COUPLINGS, TRIGGER_KINDS, Channel, Channels, Instrument
 from .record import NO_SAMPLE, Record, Trigger, codes_to_volts
 
 __version__ = "1.0.0"
@@ -26,6 +26,7 @@ __all__ = [
     "BadValue",
     "COUPLINGS",
     "Channel",
+    "Channels",
     "Error",
     "Instrument",
     "NO_SAMPLE",

@@ -19,6 +19,7 @@ SONAME = "libru3.so.1"
 #: The code of a position that received no sample. No sample has it: a
 #: sample's low four bits are always 0.
 NO_SAMPLE = 0x7FFF
+MODE_CH1 = 1  # measure modes
 TRIG_CH1 = 0  # trigger source ordinals
 TRIG_CH2 = 1
 TRIG_NONE = 9  # free-running

@@ -26,12 +26,13 @@ class Error(Exception):
 
     status: int = -1
 
-    def __init__(self, status: int, function: str = "", detail: str = ""):
+    def __init__(self, status: int, function: str = "", detail: str = "", *, message: str = ""):
         self.status = status
         self.function = function
         self.name, meaning = STATUSES.get(status, (f"STATUS_{status}", "unknown status"))
         text = f"{function}: {self.name} ({status}): {meaning}" if function else f"{self.name} ({status}): {meaning}"
-        super().__init__(f"{text}; {detail}" if detail else text)
+        # `message` says the cause in the package's own words, in place of the status.
+        super().__init__(message or (f"{text}; {detail}" if detail else text))
 
 
 class NoInstrument(Error):

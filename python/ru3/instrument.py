@@ -9,19 +9,18 @@ GIL while they run.
 
 from __future__ import annotations
 
-import contextlib
 import ctypes
 import datetime
 import math
-import os
 import threading
 import time
 from collections.abc import Iterable, Iterator
 
 import numpy as np
 
-from . import _native
+from . import _native, _settle
 from ._native import library
+from ._opening import opened_quietly, simulator_environment
 from .errors import NoInstrument, check
 from .record import Record, Trigger, codes_to_volts
 
@@ -50,11 +49,13 @@ def _code_of(table: dict[str, int], value, what: str) -> int:
 
 
 class Channel:
-    """One input channel: ``scope.channels[0]`` is channel 1."""
+    """One input channel: ``scope.channels[1]`` is channel 1, as in
+    ``record.volts[1]`` and ``record.ranges[1]``."""
 
     def __init__(self, instrument: Instrument, number: int):
         self._instrument = instrument
         self.number = number
+        self._auto = True
 
     def __repr__(self) -> str:
         return f"<ru3.Channel {self.number}>"
@@ -64,8 +65,10 @@ class Channel:
 
     @property
     def range(self) -> float:
-        """Full-scale input range in volts. Setting takes the nearest range the
-        instrument has (``Instrument.ranges``); read it back to see which."""
+        """Full-scale input range in volts. Setting takes the smallest range
+        the instrument has that holds the value (``Instrument.ranges``; 3 V
+        gives 4 V), refuses one beyond the largest, and switches
+        :attr:`auto_range` off."""
         value = ctypes.c_double()
         self._call("GetSensitivity", ctypes.byref(value))
         return value.value
@@ -74,19 +77,23 @@ class Channel:
     def range(self, volts: float) -> None:
         if not (math.isfinite(volts) and volts > 0):
             raise ValueError(f"range {volts!r}: a positive number of volts")
-        self._call("SetSensitivity", ctypes.byref(ctypes.c_double(volts)))
+        chosen = _settle.range_for(volts, self._instrument.ranges)
+        self._call("SetSensitivity", ctypes.byref(ctypes.c_double(chosen)))
+        self._auto = False
+        self._instrument._reapply_trigger(self.number)
 
     @property
     def auto_range(self) -> bool:
-        """Auto-ranging: each measurement moves the range by at most one step
-        towards the one that fits the signal (applied at the next start)."""
-        value = ctypes.c_uint8()
-        self._call("GetAutoRanging", ctypes.byref(value))
-        return bool(value.value)
+        """Auto-ranging (on by default, as in the ru3 tool): :meth:`Instrument.measure`
+        first settles the range in two short captures, the smallest range that
+        holds the input's peaks. The library's own step-a-measurement
+        auto-ranging stays off."""
+        return self._auto
 
     @auto_range.setter
     def auto_range(self, on: bool) -> None:
-        self._call("SetAutoRanging", 1 if on else 0)
+        self._instrument._require_open("SetAutoRanging")
+        self._auto = bool(on)
 
     @property
     def coupling(self) -> str:
@@ -109,6 +116,8 @@ class Channel:
     @trigger_level.setter
     def trigger_level(self, volts: float) -> None:
         self._call("SetTriggerLevel", float(volts))
+        # Kept in volts: settling a new range sets it again on that range.
+        self._instrument._levels[self.number] = float(volts)
 
     @property
     def trigger_hysteresis(self) -> float:
@@ -120,6 +129,29 @@ class Channel:
     @trigger_hysteresis.setter
     def trigger_hysteresis(self, volts: float) -> None:
         self._call("SetTriggerHys", float(volts))
+        self._instrument._hysteresis[self.number] = float(volts)
+
+
+class Channels:
+    """The two channels by their numbers: ``channels[1]`` and ``channels[2]``;
+    iterating gives channel 1, then 2."""
+
+    def __init__(self, instrument: Instrument):
+        self._channels = (Channel(instrument, 1), Channel(instrument, 2))
+
+    def __getitem__(self, number: int) -> Channel:
+        if number not in (1, 2):
+            raise IndexError(f"channel {number!r}: channels are numbered 1 and 2")
+        return self._channels[number - 1]
+
+    def __iter__(self) -> Iterator[Channel]:
+        return iter(self._channels)
+
+    def __len__(self) -> int:
+        return 2
+
+    def __repr__(self) -> str:
+        return "<ru3.Channels 1, 2>"
 
 
 class Instrument:
@@ -139,7 +171,11 @@ class Instrument:
         self._lib = library()
         self._is_open = False
         self._forced = False
-        self.channels = (Channel(self, 1), Channel(self, 2))
+        self._started = False
+        self._unit_checked = True  # no unit chosen: unit 1, which identification found
+        self._levels: dict[int, float] = {}
+        self._hysteresis: dict[int, float] = {}
+        self.channels = Channels(self)
         self._open(simulate)
         if unit is not None:
             try:
@@ -154,17 +190,17 @@ class Instrument:
         with Instrument._open_lock:
             if Instrument._open_instance is not None:
                 raise RuntimeError("an ru3.Instrument is already open in this process; close it first")
-            with _simulator_environment(simulate):
-                status = self._lib.InitInstrument(0)
+            with simulator_environment(simulate):
+                status, notices = opened_quietly(self._lib)
             if status != 0:
                 # The library keeps an object that failed to open; closing it
                 # lets the next attempt try afresh.
                 self._lib.ExitInstrument()
-                raise NoInstrument(
-                    status,
-                    "InitInstrument",
-                    "no instrument found (a malformed simulator configuration is reported on standard error)",
-                )
+                reason = notices.strip().splitlines()
+                if any("RU3_SIMULATOR" in line for line in reason):
+                    raise ValueError(next(line for line in reason if "RU3_SIMULATOR" in line))
+                why = "; ".join(reason) if reason else "nothing answering on the printer ports"
+                raise NoInstrument(status, "InitInstrument", message=f"no instrument found: {why}")
             self._is_open = True
             Instrument._open_instance = self
 
@@ -195,7 +231,7 @@ class Instrument:
 
     def _require_open(self, name: str) -> None:
         if not self._is_open:
-            raise NoInstrument(1, name, "the instrument is closed")
+            raise NoInstrument(1, name, message="the instrument is closed (ru3.Instrument.close was called)")
 
     def _call(self, name: str, *args) -> None:
         self._require_open(name)
@@ -327,7 +363,49 @@ class Instrument:
         source = self.trigger_source
         if source is None:
             raise ValueError("no trigger source is set (trigger_source is None)")
-        return self.channels[source - 1]
+        return self.channels[source]
+
+    def _reapply_trigger(self, number: int) -> None:
+        """The trigger level and hysteresis set in volts, again on the channel's
+        range as it is now (the instrument keeps them in steps of the range);
+        a level beyond the range is limited to it."""
+        channel = self.channels[number]
+        if number in self._levels:
+            full = channel.range
+            self._call("SetTriggerLevel", number, min(max(self._levels[number], -full), full))
+        if number in self._hysteresis:
+            self._call("SetTriggerHys", number, self._hysteresis[number])
+
+    def settle_ranges(self) -> dict[int, float]:
+        """Sets the range of every auto-ranged channel that is measured or
+        triggers, in two short free-running captures (:attr:`Channel.auto_range`);
+        :meth:`measure` and :meth:`records` do this first. Returns the ranges
+        chosen."""
+        self._require_open("settle_ranges")
+        source = self.trigger_source
+        wanted = [ch for ch in (1, 2) if self.channels[ch].auto_range and (ch in self.active_channels or ch == source)]
+        if not wanted:
+            return {}
+        self._check_unit()
+        for ch in (1, 2):
+            self._lib.SetAutoRanging(ch, 0)
+        chosen = _settle.settle(self._lib, wanted, self.ranges, self.max_sample_rate)
+        for ch in wanted:
+            self._reapply_trigger(ch)
+        return chosen
+
+    def _check_unit(self) -> None:
+        if self._unit_checked:
+            return
+        if not _settle.unit_answers(self._lib):
+            number = self.unit
+            raise NoInstrument(
+                1,
+                "ADC_Start",
+                message=f"unit {number} does not answer: its status never changes when a record is armed on it "
+                f"(is a unit {number} on this port? unit 1 answers)",
+            )
+        self._unit_checked = True
 
     @property
     def trigger_level(self) -> float | None:
@@ -381,9 +459,13 @@ class Instrument:
     # ---- block-style measuring ------------------------------------------------------
 
     def start(self) -> None:
-        """Arms one measurement and returns at once."""
+        """Arms one measurement and returns at once (with the ranges as they
+        stand: :meth:`measure` settles auto ranges first)."""
+        self._require_open("ADC_Start")
+        self._check_unit()
         self._call("ADC_Start")
         self._forced = False
+        self._started = True
 
     @property
     def ready(self) -> bool:
@@ -406,7 +488,10 @@ class Instrument:
     def read(self) -> Record:
         """The record of the measurement started last; the first read after
         :meth:`start` fetches it from the instrument (call it once
-        :attr:`ready`)."""
+        :attr:`ready`). Before any :meth:`start` nothing was measured: an error."""
+        self._require_open("ADC_GetDataCh")
+        if not self._started:
+            raise RuntimeError("nothing measured yet: start() a measurement (or measure()) first")
         channels = self.active_channels
         length = self.record_length
         codes = {}
@@ -416,10 +501,14 @@ class Instrument:
             codes[ch] = buffer
         return self._record(codes, forced=self._forced)
 
-    def measure(self, *, poll_interval: float = 0.001) -> Record:
-        """One measurement in block style: start, wait until it is complete,
-        forcing the trigger once ``trigger_timeout`` has passed (and again
-        every second until done), and read it. Ctrl-C interrupts the wait."""
+    def measure(self, *, poll_interval: float = 0.001, settle: bool = True) -> Record:
+        """One measurement in block style: settle the auto ranges
+        (:meth:`settle_ranges`, unless ``settle`` is False), start, wait until
+        it is complete, forcing the trigger once ``trigger_timeout`` has passed
+        (and again every second until done), and read it. Ctrl-C interrupts
+        the wait."""
+        if settle:
+            self.settle_ranges()
         timeout = self.trigger_timeout
         self.start()
         started = time.monotonic()
@@ -435,29 +524,26 @@ class Instrument:
     # ---- timer-driven measuring -------------------------------------------------------
 
     def records(self, interval: float = 0.1, count: int | None = None) -> Iterator[Record]:
-        """Measures continuously on the library's own timer and yields the
-        latest complete record every ``interval`` seconds (``count`` of them,
-        or until the loop ends). The library gives no notice of a new record:
-        a record may repeat when measuring is slower than ``interval``, and
-        records in between are not seen. Keep auto-ranging off meanwhile: a
-        range step would apply to the next record before this one is read."""
-        self._call("DoMeasure", -1)
-        try:
-            # The first record needs its own duration after the first arming.
-            time.sleep(max(interval, self.record_length / self.sample_rate + 0.01))
-            produced = 0
-            while count is None or produced < count:
-                if produced:
-                    time.sleep(interval)
-                yield self.current_record()
-                produced += 1
-        finally:
-            if self._is_open:
-                self._lib.DoMeasure(0)
+        """A new record every ``interval`` seconds (``count`` of them, or until
+        the loop ends), each measured as :meth:`measure` does, so each is one
+        record of its own and says whether its trigger was ``forced``. The
+        auto ranges are settled once, before the first."""
+        self.settle_ranges()
+        produced = 0
+        next_at = time.monotonic()
+        while count is None or produced < count:
+            wait = next_at - time.monotonic()
+            if produced and wait > 0:
+                time.sleep(wait)
+            next_at = time.monotonic() + interval
+            yield self.measure(settle=False)
+            produced += 1
 
     def current_record(self) -> Record:
         """The record in the library's buffers as it stands (timer-driven
-        measuring), read in one call so it is never a mixture of two."""
+        measuring: ``ru3.library().DoMeasure(-1)``), read in one call so it is
+        never a mixture of two. The one place the package reads a
+        timer-driven record and what it was measured with."""
         length = self.record_length
         codes = [np.empty(length, dtype=np.uint16) for _ in (1, 2)]
         pointer = ctypes.POINTER(ctypes.c_uint16)
@@ -465,7 +551,7 @@ class Instrument:
         return self._record({ch: codes[ch - 1] for ch in self.active_channels}, forced=None)
 
     def _record(self, codes: dict[int, np.ndarray], forced: bool | None) -> Record:
-        ranges = {ch: self.channels[ch - 1].range for ch in codes}
+        ranges = {ch: self.channels[ch].range for ch in codes}
         trigger = Trigger(
             source=self.trigger_source,
             level=self.trigger_level,
@@ -510,21 +596,5 @@ class Instrument:
         if number not in (1, 2, 3, 4):
             raise ValueError(f"unit {number!r}: 1 to 4")
         self._call("SetActiveRU3", number)
-
-
-@contextlib.contextmanager
-def _simulator_environment(simulate: bool | str | None):
-    """RU3_SIMULATOR as ``simulate`` asks while the library opens (it reads the
-    environment then), restored afterwards. False unsets it."""
-    if simulate is None:
-        yield
-        return
-    previous = os.environ.pop("RU3_SIMULATOR", None)
-    if simulate is not False:
-        os.environ["RU3_SIMULATOR"] = "" if simulate is True else str(simulate)
-    try:
-        yield
-    finally:
-        os.environ.pop("RU3_SIMULATOR", None)
-        if previous is not None:
-            os.environ["RU3_SIMULATOR"] = previous
+        # Measuring on it first checks that it answers.
+        self._unit_checked = False

@@ -54,8 +54,7 @@ def test_no_sample_positions_are_nan_and_other_volts_equal_the_library(scope):
 
 def test_the_trigger_is_forced_after_the_time_out():
     with ru3.Instrument(simulate="ch1=dc,0.3") as scope:
-        scope.channels[0].auto_range = False
-        scope.channels[0].range = 0.8
+        scope.channels[1].range = 0.8
         scope.trigger_source = 1
         scope.trigger_level = 0.6  # never reached
         scope.trigger_timeout = 0.05
@@ -76,14 +75,44 @@ def test_block_style_step_by_step(scope):
     assert np.array_equal(first.codes[2], again.codes[2])
 
 
-def test_timer_driven_records_stop_with_the_iterator():
+def test_records_are_each_new_and_say_whether_forced():
     with ru3.Instrument(simulate="ch1=sine,1,1000;noise=0.05") as scope:
         scope.record_length = 500
         scope.trigger_source = None
         records = list(scope.records(interval=0.02, count=3))
         assert len(records) == 3
-        assert all(r.forced is None and r.trigger.source is None and len(r) == 500 for r in records)
+        assert all(r.forced is False and r.trigger.source is None and len(r) == 500 for r in records)
         assert not np.array_equal(records[0].codes[1], records[-1].codes[1])  # noise: new records
-        before = scope.current_record()
-        time.sleep(0.05)
-        assert np.array_equal(before.codes[1], scope.current_record().codes[1])
+        scope.trigger_source = 1
+        scope.trigger_level = 1.5  # never reached
+        scope.trigger_timeout = 0.02
+        assert [r.forced for r in scope.records(interval=0, count=2)] == [True, True]
+
+
+def test_defaults_settle_the_ranges_in_one_call_and_the_trigger_fires():
+    # The library's defaults (80 V, a 10-code hysteresis of 6.25 V there)
+    # never trigger on a 1 V sine; settled first, they do.
+    with ru3.Instrument(simulate="ch1=sine,1,1000;ch2=square,0.5,250") as scope:
+        record = scope.measure()
+        assert record.ranges == {1: 2.0, 2: 0.8}
+        assert record.forced is False
+        assert np.nanmax(record.volts[1]) == pytest.approx(1.0, abs=0.01)
+        assert record.trigger.hysteresis < 0.2
+
+
+def test_nothing_measured_is_nothing_and_ranges_follow_one_rule():
+    with ru3.Instrument(simulate="units=1") as scope:
+        with pytest.raises(RuntimeError, match="nothing measured"):
+            scope.read()
+        scope.channels[1].range = 3.0
+        assert (scope.channels[1].range, scope.channels[1].auto_range) == (4.0, False)
+        with pytest.raises(ValueError, match="largest range"):
+            scope.channels[1].range = 1000
+        with pytest.raises(IndexError, match="numbered 1 and 2"):
+            scope.channels[0]
+        # A unit that does not hang on the port: said, not measured.
+        scope.unit = 2
+        with pytest.raises(ru3.NoInstrument, match="unit 2 does not answer"):
+            scope.measure()
+        scope.unit = 1
+        assert len(scope.measure()) == scope.record_length

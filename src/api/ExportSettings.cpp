@@ -192,7 +192,7 @@ RU3_API uint16_t RU3_CALL SetResolution(uint32_t bits) noexcept {
 
 RU3_API uint16_t RU3_CALL SetTransferMode(uint32_t mode) noexcept {
   return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
-    if (!KindHasTransferMode(instrument->byInstrumentKind)) return rcNotAvailable;
+    if (!ru3::KindHasTransferMode(instrument->byInstrumentKind)) return rcNotAvailable;
     instrument->tmTransferMode = static_cast<TTransferMode>(LowByte(mode));
     return rcOk;
   });
@@ -200,7 +200,7 @@ RU3_API uint16_t RU3_CALL SetTransferMode(uint32_t mode) noexcept {
 
 RU3_API uint16_t RU3_CALL GetTransferMode(uint32_t* mode) noexcept {
   return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
-    if (!KindHasTransferMode(instrument->byInstrumentKind)) return rcNotAvailable;
+    if (!ru3::KindHasTransferMode(instrument->byInstrumentKind)) return rcNotAvailable;
     if (mode == nullptr) return rcBadValue;
     *mode = static_cast<uint32_t>(instrument->tmTransferMode);
     return rcOk;
@@ -209,7 +209,7 @@ RU3_API uint16_t RU3_CALL GetTransferMode(uint32_t* mode) noexcept {
 
 RU3_API uint16_t RU3_CALL SetInstrumentConfig(uint32_t config) noexcept {
   return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
-    if (instrument->byInstrumentKind != 18) return rcNotAvailable;
+    if (instrument->byInstrumentKind != ru3::kKindConfigurable) return rcNotAvailable;
     const long double frequency = instrument->SampleFreq();
     const int32_t record_length = instrument->lRecordLength;
     const long double range1 = instrument->Sensitivity(1);
@@ -235,7 +235,7 @@ RU3_API uint16_t RU3_CALL SetInstrumentConfig(uint32_t config) noexcept {
 
 RU3_API uint16_t RU3_CALL GetInstrumentConfig(uint16_t* config) noexcept {
   return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
-    if (instrument->byInstrumentKind != 18) return rcNotAvailable;
+    if (instrument->byInstrumentKind != ru3::kKindConfigurable) return rcNotAvailable;
     if (instrument->byInstrumentConfig > 2) return rcBadValue;
     if (config == nullptr) return rcBadValue;
     *config = instrument->byInstrumentConfig;

@@ -25,8 +25,6 @@ struct LibraryLifetime {
 const LibraryLifetime g_library_lifetime;
 #endif
 
-bool IsKindWithDataReady(std::uint8_t kind) { return kind == 18 || kind == 22 || kind == 23; }
-
 }  // namespace
 
 void LibraryLoaded() {
@@ -223,7 +221,7 @@ RU3_API uint16_t RU3_CALL GetFuncGenMaxAmplitude(double* amplitude) noexcept {
 
 RU3_API uint16_t RU3_CALL SetDataReadyCallback(uint32_t callback) noexcept {
   return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
-    if (!ru3::api::IsKindWithDataReady(instrument->byInstrumentKind)) return rcNotAvailable;
+    if (!ru3::KindHasTransferMode(instrument->byInstrumentKind)) return rcNotAvailable;
     instrument->pDataReadyCallback = callback;
     return rcOk;
   });
@@ -231,7 +229,7 @@ RU3_API uint16_t RU3_CALL SetDataReadyCallback(uint32_t callback) noexcept {
 
 RU3_API uint16_t RU3_CALL SetDataReadyEvent(uint32_t event) noexcept {
   return OnInstrument(rcBadValue, [&](VOz3* instrument) -> uint16_t {
-    if (!ru3::api::IsKindWithDataReady(instrument->byInstrumentKind)) return rcNotAvailable;
+    if (!ru3::KindHasTransferMode(instrument->byInstrumentKind)) return rcNotAvailable;
     instrument->hDataReadyEvent = event;
     return rcOk;
   });

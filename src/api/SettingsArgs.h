@@ -24,11 +24,8 @@ inline bool TriggerInputOk(const VOz3& instrument, std::uint8_t input) {
   return ChannelOk(instrument, input);
 }
 
-inline bool KindHasTransferMode(std::uint8_t kind) { return kind == 18 || kind == 22 || kind == 23; }
-
 inline bool ExternalClockAvailable(const VOz3& instrument) {
-  return (instrument.byInstrumentKind == 18 || instrument.byInstrumentKind == 22) &&
-         instrument.rMaxSampleFreq >= 50.0e6L;
+  return KindHasExternalClock(instrument.byInstrumentKind) && instrument.rMaxSampleFreq >= kExternalClockMinMaxFreq;
 }
 
 // A channel's range in volts as the host sees it (a double). Limits on volts

@@ -10,15 +10,13 @@
 #include <limits>
 
 #include "instrument/DUDA3.h"
+#include "instrument/Registers.h"
 
 namespace ru3 {
 
-namespace {
+using namespace reg;
 
-// Status register (register 2) bits.
-constexpr std::uint16_t kStatusTrigCh1 = 0x01;
-constexpr std::uint16_t kStatusTrigCh2 = 0x02;
-constexpr std::uint16_t kStatusTrigExternal = 0x04;
+namespace {
 
 // Time-outs of this many seconds or more never force a trigger: the tick
 // arithmetic would no longer hold them.
@@ -203,13 +201,13 @@ void VOz3::Arm() {
 
   SetPostTriggerCounter(lPostSamples);
   // Start the acquisition hardware.
-  Reg(12, 1);
-  Reg(8, 0);
-  Reg(0, 2);
-  Reg(13, 7);
-  Reg(1, 14);
-  Reg(1, 0);
-  Reg(13, 15);
+  Reg(kRegConverterLoad, kLoadHigh);
+  Reg(kRegConverterData, kConverterDataNone);
+  Reg(kRegRun, kRunArm);
+  Reg(kRegAcqMode, kAcqArm);
+  Reg(kRegStrobe, kStrobeArm);
+  Reg(kRegStrobe, kStrobeNone);
+  Reg(kRegAcqMode, kAcqRun);
   nArmTick = TickCount();
 }
 
@@ -266,11 +264,11 @@ void VOz3::Abort() {
 
 void VOz3::ForceTrigger() {
   if (DeferForce(*this)) return;
-  Reg(10, 3);
+  Reg(kRegTriggerSource, kForceTrigger);
 }
 
 std::uint16_t VOz3::IsTriggered() {
-  const std::uint16_t status = ReadReg(2);
+  const std::uint16_t status = ReadReg(kRegStatus);
   switch (tsTriggerSource) {
     case TTrigSource::tsCh2:
       return status & kStatusTrigCh2;
@@ -281,7 +279,7 @@ std::uint16_t VOz3::IsTriggered() {
   }
 }
 
-bool VOz3::IsReady() { return (ReadReg(2) & kStatusBusy) == 0; }
+bool VOz3::IsReady() { return (ReadReg(kRegStatus) & kStatusBusy) == 0; }
 
 void VOz3::FetchData() {
   if (!bInstrumentOpen) return;
@@ -296,7 +294,7 @@ void VOz3::FetchData() {
 void VOz3::SetPostTriggerCounter(std::int32_t samples) {
   // Two counts a sample, counting up to the overflow.
   const std::int64_t value = 2 * (static_cast<std::int64_t>(MemorySize) - samples) - 1;
-  Latch16(4, static_cast<std::uint16_t>(value & 0xFFFF));
+  Latch16(kCounterPostTrigger, static_cast<std::uint16_t>(value & 0xFFFF));
 }
 
 bool VOz3::RegisterMessageTarget(int /*kind*/, std::uint32_t /*message*/) {

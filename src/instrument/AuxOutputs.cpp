@@ -8,34 +8,26 @@
 #include <cmath>
 
 #include "instrument/DUDA3.h"
+#include "instrument/Registers.h"
 
 namespace ru3 {
 
-namespace {
+using namespace reg;
 
-constexpr std::uint16_t kSerialRegister = 5;
-constexpr std::uint16_t kSelectRegister = 9;
-constexpr std::uint16_t kMotorRegister = 10;
-constexpr std::uint16_t kSelectNone = 3;
-constexpr std::uint16_t kSelectDacFirst = 7;
-constexpr std::uint16_t kSelectDacSecond = 11;
-constexpr std::int32_t kMotorUnit = 4;
+namespace {
 
 constexpr long double kDacLow = -10.0L;
 constexpr long double kDacHigh = 10.0L;
 constexpr std::uint16_t kDacMaxCode = 4095;
 
-// Data-port bits 4-5 of units 1..4.
-constexpr std::uint8_t UnitBits(std::int32_t unit) { return static_cast<std::uint8_t>((4 - unit) << 4); }
-
 // Twelve bits, most significant first: data set with the clock low, then the
 // clock rises and falls.
 void ShiftDacCode(VOz3& out, std::uint16_t code) {
-  for (std::uint16_t mask = 0x800; mask != 0; mask >>= 1) {
-    const std::uint16_t d = (code & mask) != 0 ? 4 : 0;
-    out.Reg(kSerialRegister, d);
-    out.Reg(kSerialRegister, static_cast<std::uint16_t>(d + 1));
-    out.Reg(kSerialRegister, d);
+  for (std::uint16_t mask = kDacFirstBit; mask != 0; mask >>= 1) {
+    const std::uint16_t d = (code & mask) != 0 ? kSerialData : kSerialIdle;
+    out.Reg(kRegSerial, d);
+    out.Reg(kRegSerial, static_cast<std::uint16_t>(d + kSerialClock));
+    out.Reg(kRegSerial, d);
   }
 }
 
@@ -43,12 +35,12 @@ void ShiftDacCode(VOz3& out, std::uint16_t code) {
 
 std::array<std::uint16_t, 3>& VOz3::AddressedFrontEnd() {
   // Bits 5-4: 11 unit 1, 10 unit 2, 01 unit 3, 00 unit 4.
-  return awFrontEndRange[static_cast<std::size_t>(3 - ((UnitSelectBits >> 4) & 3))];
+  return awFrontEndRange[UnitIndex(UnitSelectBits)];
 }
 
 void VOz3::SelectUnit(std::int32_t unit) {
   // Any number is remembered; only 1..4 change the bits.
-  if (unit >= 1 && unit <= 4 && UnitBits(unit) != UnitSelectBits) {
+  if (unit >= 1 && unit <= kUnitCount && UnitBits(unit) != UnitSelectBits) {
     UnitSelectBits = UnitBits(unit);
     // The unit now addressed holds the front end it was last given, for
     // settings since changed or never: the next arming uploads the current
@@ -74,13 +66,13 @@ void VOz3::SetDac(long double first, long double second) {
   if (!bInstrumentOpen) return;
   const std::uint16_t c1 = DacCode(first);
   const std::uint16_t c2 = DacCode(second);
-  Reg(kSerialRegister, 0);
-  Reg(kSelectRegister, kSelectDacFirst);
+  Reg(kRegSerial, kSerialIdle);
+  Reg(kRegDeviceSelect, kSelectDacFirst);
   ShiftDacCode(*this, c1);
-  Reg(kSelectRegister, kSelectNone);
-  Reg(kSelectRegister, kSelectDacSecond);
+  Reg(kRegDeviceSelect, kSelectNone);
+  Reg(kRegDeviceSelect, kSelectDacSecond);
   ShiftDacCode(*this, c2);
-  Reg(kSelectRegister, kSelectNone);
+  Reg(kRegDeviceSelect, kSelectNone);
 }
 
 void VOz3::SetMotor(bool first, bool second) {
@@ -90,7 +82,7 @@ void VOz3::SetMotor(bool first, bool second) {
   // SelectUnit: writing the motor register changes no unit's front end.
   const std::uint8_t saved_bits = UnitSelectBits;
   UnitSelectBits = UnitBits(kMotorUnit);
-  Reg(kMotorRegister, static_cast<std::uint16_t>((first ? 1 : 0) + (second ? 2 : 0)));
+  Reg(kRegMotor, static_cast<std::uint16_t>((first ? kMotorFirst : 0) + (second ? kMotorSecond : 0)));
   UnitSelectBits = saved_bits;
 }
 

@@ -1,15 +1,9 @@
-// Construction, defaults, dispatch table, poll timer and destruction of the
-// instrument object.
+// Construction, defaults, poll timer and destruction of the instrument object.
 #include "instrument/DUDA3.h"
+
 #include "instrument/FloatEnvironment.h"
 
 namespace ru3 {
-
-long double BaseClockFreq = 400000.0L;
-long double MaxSampleFreq = 200000.0L;
-std::int32_t PrescalerThresholdBase = 10;
-std::uint16_t ClockSelectBits = 8;
-std::uint8_t UnitSelectBits = 0x30;
 
 VOz3::VOz3(void* /*owner*/) {
   // Port-driver check: shows the notice once, here, when it fails.
@@ -28,43 +22,40 @@ VOz3::VOz3(void* /*owner*/) {
 
   nCalculations = 1;
   nAverageNumber = 1;
-  FillDispatchTable();
   bInstrumentOpen = false;
-  byInstrumentKind = 7;
 
   // Capabilities of this model.
-  wNrResolutions = 1;
-  awResolutions.fill(0);
-  awResolutions[0] = 12;
+  const TCapabilities& caps = kRu3Capabilities;
+  byInstrumentKind = caps.byInstrumentKind;
+  wNrResolutions = caps.wNrResolutions;
+  awResolutions = caps.awResolutions;
   rMaxSampleFreq = MaxSampleFreq;
-  nResolution = 12;
-  wNrChannels = 2;
-  bSquareWaveGen = false;
-  bFunctionGen = false;
-  rFuncGenMaxAmplitude = 10.0L;
-  bFuncGenBurst = false;
-  bFuncGenTrigSource = false;
-  bDcLevel = false;
-  bTrigAndOr = false;
-  bTrigXor = false;
-  bTrigExternal = false;
-  bTrigAnaExt = false;
-  bPxi = false;
-  bTrigGen = false;
-  bTrigModes2And3 = true;
-  bTrigMode4 = false;
-  bTrigModes5And6 = false;
-  wTrigLevelBits = 8;
-  bUseInitAddress = false;
-  nNrDigitalInputs = 0;
-  nNrDigitalOutputs = 0;
-  nMaxRecordLength = kMaxRecordLength;
-  for (int r = 1; r <= 12; ++r) {
-    awRelayMaskCh1[r] = r <= 4 ? 0xFD : r <= 7 ? 0xFB : 0xF7;
-    awRelayMaskCh2[r] = r <= 4 ? 0xDF : r <= 7 ? 0xBF : 0x7F;
-  }
-  nNrRanges = 10;
-  arRanges = {0.0L, 0.1L, 0.2L, 0.4L, 0.8L, 2.0L, 4.0L, 8.0L, 20.0L, 40.0L, 80.0L, 0.0L, 0.0L};
+  nResolution = caps.nResolution;
+  wNrChannels = caps.wNrChannels;
+  bSquareWaveGen = caps.bSquareWaveGen;
+  bFunctionGen = caps.bFunctionGen;
+  rFuncGenMaxAmplitude = caps.rFuncGenMaxAmplitude;
+  bFuncGenBurst = caps.bFuncGenBurst;
+  bFuncGenTrigSource = caps.bFuncGenTrigSource;
+  bDcLevel = caps.bDcLevel;
+  bTrigAndOr = caps.bTrigAndOr;
+  bTrigXor = caps.bTrigXor;
+  bTrigExternal = caps.bTrigExternal;
+  bTrigAnaExt = caps.bTrigAnaExt;
+  bPxi = caps.bPxi;
+  bTrigGen = caps.bTrigGen;
+  bTrigModes2And3 = caps.bTrigModes2And3;
+  bTrigMode4 = caps.bTrigMode4;
+  bTrigModes5And6 = caps.bTrigModes5And6;
+  wTrigLevelBits = caps.wTrigLevelBits;
+  bUseInitAddress = caps.bUseInitAddress;
+  nNrDigitalInputs = caps.nNrDigitalInputs;
+  nNrDigitalOutputs = caps.nNrDigitalOutputs;
+  nMaxRecordLength = caps.nMaxRecordLength;
+  awRelayMaskCh1 = reg::kRelayMaskCh1;
+  awRelayMaskCh2 = reg::kRelayMaskCh2;
+  nNrRanges = caps.nNrRanges;
+  arRanges = caps.arRanges;
 
   mMeasureMode = TMeasureMode::mCh12;
   for (int ch = 1; ch <= 4; ++ch) {
@@ -103,17 +94,6 @@ VOz3::~VOz3() {
   Timer.reset();
   pAverageCh1 = pAverageCh2 = nullptr;
   pDataCh1 = pDataCh2 = nullptr;
-}
-
-void VOz3::FillDispatchTable() {
-  Dispatch.WriteRegister = &VOz3::WriteRegister;
-  Dispatch.ReadRegister = &VOz3::ReadRegister;
-  Dispatch.ReadMemory = &VOz3::ReadMemory;
-  Dispatch.ReadSamples = &VOz3::ReadSamples;
-  Dispatch.WriteLatch16 = &VOz3::WriteLatch16;
-  Dispatch.ArmAndWait = &VOz3::ArmAndWait;
-  Dispatch.ShiftOut16 = &VOz3::ShiftOut16;
-  Dispatch.LoadMemoryImage = &VOz3::LoadMemoryImage;
 }
 
 void VOz3::EnableTimer() {

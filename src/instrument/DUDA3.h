@@ -1,11 +1,12 @@
 // The instrument object: everything the library knows about the attached RU3.
 //
 // One `VOz3` owns the instrument's identity and capabilities, every acquisition
-// setting, the sample and averaging buffers, the 1 ms poll timer and the table
-// of bound hardware operations through which all register traffic flows. Its
-// operations are spread over one file per concern:
+// setting, the unit and clock selection its register traffic uses, the sample
+// and averaging buffers and the 1 ms poll timer. Its operations are spread over
+// one file per concern (the register map is Registers.h, the models'
+// capabilities Capabilities.h):
 //
-//   DUDA3.cpp         construction, defaults, dispatch table, timer tick
+//   DUDA3.cpp         construction, defaults, timer tick
 //   Link.cpp          register protocol over the printer port
 //   Detection.cpp     finding, identifying, opening and closing the instrument
 //   SerialMemory.cpp  the two-wire bus, the EEPROM image and the calibration
@@ -23,7 +24,10 @@
 #include <string>
 #include <vector>
 
+#include "instrument/Capabilities.h"
+#include "instrument/Enums.h"
 #include "instrument/FullPreTrigger.h"
+#include "instrument/Registers.h"
 #include "platform/Global.h"
 #include "platform/host.h"
 
@@ -37,21 +41,10 @@ using TNotifyEvent = std::function<void(VOz3* sender)>;
 // ---- Module-level values shared by every instrument object ---------------
 
 inline constexpr std::int32_t MemorySize = 32768;  // ring samples per channel
-inline constexpr std::int32_t kMaxRecordLength = 32760;
+inline constexpr std::int32_t kMaxRecordLength = kRu3Capabilities.nMaxRecordLength;
 inline constexpr std::size_t kRawBufferWords = 132001;
 inline constexpr std::size_t kAverageBufferFloats = 32761;
 inline constexpr std::uint16_t kIdleFill = 0x7FFF;  // a position with no sample
-// Status register (register 2) bit 7: the acquisition is busy (set while
-// armed and sampling, clear once the post-trigger count has ended it).
-inline constexpr std::uint16_t kStatusBusy = 0x80;
-
-// Sample-clock base and limits, set from the variant byte by identification.
-extern long double BaseClockFreq;        // 400000 Hz
-extern long double MaxSampleFreq;        // 200000 Hz, or 400000 Hz on variant 0x11
-extern std::int32_t PrescalerThresholdBase;  // 10, or 20 on variant 0x11
-extern std::uint16_t ClockSelectBits;    // 8; 0 on variant 0x11 below 400 kHz
-// Bits 4-5 of every data-port byte of the register protocol: the unit select.
-extern std::uint8_t UnitSelectBits;      // 0x30 = unit 1
 
 // Lowest frequency the sample-clock divider can reach: 400 kHz / 1024 / 65535.
 inline constexpr long double kLowestSampleFreq = 400000.0L / 1024.0L / 65535.0L;
@@ -59,8 +52,8 @@ inline constexpr long double kLowestSampleFreq = 400000.0L / 1024.0L / 65535.0L;
 class VOz3 {
  public:
   // Construction runs the port-driver check, allocates every buffer at its
-  // largest size, creates the disabled poll timer, fills the dispatch table and
-  // sets the defaults. It touches no port. The owner is not used.
+  // largest size, creates the disabled poll timer and sets the defaults. It
+  // touches no port. The owner is not used.
   explicit VOz3(void* owner = nullptr);
   VOz3(const VOz3&) = delete;
   VOz3& operator=(const VOz3&) = delete;
@@ -68,7 +61,7 @@ class VOz3 {
 
   // ======================= Instrument object ==============================
 
-  // Published properties with plain field access.
+  // ---- Settings: published properties with plain field access.
   std::int32_t nHardwareAddress = 0;
   TMeasureMode mMeasureMode = TMeasureMode::mCh12;
   TAcquisitionMode amAcquisitionMode = TAcquisitionMode::amContinuous;
@@ -97,7 +90,7 @@ class VOz3 {
   [[nodiscard]] std::string Hint() const { return Nvt(); }
   [[nodiscard]] std::string Tag() const { return Nvt(); }
 
-  // Platform and identity.
+  // ---- Identity: platform and the instrument found.
   bool bHardwareAvailable = false;
   bool bInstrumentOpen = false;
   std::uint8_t byInstrumentKind = 0;
@@ -106,7 +99,8 @@ class VOz3 {
   platform::DeviceHandle hPortClaim = platform::kNoDevice;
   std::uint8_t byVariant = 0;
 
-  // Capabilities of this model.
+  // ---- Capabilities of this model, copied from its Capabilities.h entry at
+  // construction (identification sets the variant's sample-rate limit).
   std::int32_t nMaxRecordLength = 0;
   std::int32_t nResolution = 0;
   std::uint16_t wNrResolutions = 0;
@@ -135,7 +129,7 @@ class VOz3 {
   std::int32_t nNrDigitalInputs = 0;
   std::int32_t nNrDigitalOutputs = 0;
 
-  // Per-channel settings, 1-based: [1..4] (index 0 of abyTrigMode is the
+  // ---- Settings: per channel, 1-based: [1..4] (index 0 of abyTrigMode is the
   // external trigger input).
   std::array<std::uint16_t, 5> awRange{};
   std::array<std::uint8_t, 5> abyCoupling{};
@@ -156,14 +150,15 @@ class VOz3 {
   long double rFuncGenDCOffset = 0.0L;
   long double rFuncGenSymmetry = 0.0L;
 
-  // Fields only the exported functions use.
+  // ---- Settings only the exported functions use.
   std::uint32_t pDataReadyCallback = 0;
   std::uint32_t hDataReadyEvent = 0;
   std::uint8_t byInstrumentConfig = 0;
   std::uint8_t byPxiTrigSlopes = 0;
   std::uint8_t byPxiTrigEnables = 0;
 
-  // Sample and averaging buffers, allocated once at construction.
+  // ---- Acquisition state: sample and averaging buffers, allocated once at
+  // construction.
   std::uint16_t* pDataCh1 = nullptr;
   std::uint16_t* pDataCh2 = nullptr;
   float* pAverageCh1 = nullptr;
@@ -171,26 +166,20 @@ class VOz3 {
   [[nodiscard]] std::uint16_t* ChannelData(int ch) const { return ch == 2 ? pDataCh2 : pDataCh1; }
   [[nodiscard]] float* ChannelAverage(int ch) const { return ch == 2 ? pAverageCh2 : pAverageCh1; }
 
-  // The dispatch table: eight bound operations. All register traffic goes
-  // through it; it is filled at construction and again at every opening.
-  struct TDispatchTable {
-    void (VOz3::*WriteRegister)(std::uint16_t reg, std::uint16_t value) = nullptr;
-    std::uint16_t (VOz3::*ReadRegister)(std::uint16_t reg) = nullptr;
-    void (VOz3::*ReadMemory)(std::uint16_t address, std::uint16_t count, std::uint8_t* destination) = nullptr;
-    void (VOz3::*ReadSamples)(int ch, std::int32_t start, std::int32_t count) = nullptr;
-    void (VOz3::*WriteLatch16)(std::uint16_t strobe, std::uint16_t value) = nullptr;
-    void (VOz3::*ArmAndWait)(std::int32_t start) = nullptr;
-    void (VOz3::*ShiftOut16)(std::uint16_t target, std::uint16_t word) = nullptr;
-    void (VOz3::*LoadMemoryImage)() = nullptr;
-  };
-  TDispatchTable Dispatch;
-  void FillDispatchTable();
+  // ---- Addressing and sample clock: the unit the register traffic
+  // addresses and the clock limits identification found.
+  // Bits 4-5 of every data-port byte of the register protocol.
+  std::uint8_t UnitSelectBits = reg::kUnitOneBits;
+  long double BaseClockFreq = 400000.0L;                        // the sample clock's base
+  long double MaxSampleFreq = kRu3Capabilities.rMaxSampleFreq;  // 400000 Hz on the fast variant
+  std::int32_t PrescalerThresholdBase = 10;  // prescaler thresholds, Hz; 20 on the fast variant until programmed
+  std::uint16_t ClockSelectBits = reg::kClockSelectNormal;  // 0 on the fast variant below 400 kHz
 
-  // Calls through the table.
-  void Reg(std::uint16_t reg, std::uint16_t value) { (this->*Dispatch.WriteRegister)(reg, value); }
-  std::uint16_t ReadReg(std::uint16_t reg) { return (this->*Dispatch.ReadRegister)(reg); }
-  void Latch16(std::uint16_t strobe, std::uint16_t value) { (this->*Dispatch.WriteLatch16)(strobe, value); }
-  void Shift16(std::uint16_t target, std::uint16_t word) { (this->*Dispatch.ShiftOut16)(target, word); }
+  // Short names of the register operations every concern uses.
+  void Reg(std::uint16_t reg, std::uint16_t value) { WriteRegister(reg, value); }
+  std::uint16_t ReadReg(std::uint16_t reg) { return ReadRegister(reg); }
+  void Latch16(std::uint16_t strobe, std::uint16_t value) { WriteLatch16(strobe, value); }
+  void Shift16(std::uint16_t target, std::uint16_t word) { ShiftOut16(target, word); }
 
   // The poll timer and its tick.
   void EnableTimer();   // timer on, bArmed := false
@@ -211,10 +200,10 @@ class VOz3 {
   void ConverterLoad(std::uint16_t target, std::uint16_t first, std::uint16_t second);
   void ShiftRelayByte(std::uint8_t relay);
   void WriteTrimPair(int ch, std::uint16_t a, std::uint16_t b);
-  [[nodiscard]] static std::uint8_t DataByte(std::uint8_t nibble) {
-    return static_cast<std::uint8_t>(0xC0 | UnitSelectBits | (nibble & 0x0F));
+  [[nodiscard]] std::uint8_t DataByte(std::uint8_t nibble) const {
+    return static_cast<std::uint8_t>(reg::kDataFixedBits | UnitSelectBits | (nibble & reg::kDataNibbleMask));
   }
-  [[nodiscard]] static std::uint8_t DataIdleByte() { return DataByte(15); }
+  [[nodiscard]] std::uint8_t DataIdleByte() const { return DataByte(reg::kNibbleIdle); }
 
   // ======================= Detection and opening ==========================
   bool InitHardware();
@@ -225,6 +214,7 @@ class VOz3 {
   void ReleasePort();
 
   // ======================= Serial bus and calibration =====================
+  // ---- Calibration: the memory image and the tables taken from it.
   std::array<std::uint8_t, 256> abyMemory{};
   // [channel 1..2][range 1..12][value 1..3]: trim A, trim B, gain code.
   std::array<std::array<std::array<std::int32_t, 4>, 13>, 3> anGainCal{};
@@ -291,6 +281,7 @@ class VOz3 {
   void ProgramTriggerSource();
 
   // ======================= Acquisition engine =============================
+  // ---- Acquisition state.
   bool bArmed = false;
   bool bSettingsDirty = true;
   // A setting changed after the last arming phase of the poll: the record
@@ -298,7 +289,7 @@ class VOz3 {
   bool bChangedSinceArm = false;
   std::uint32_t nArmTick = 0;
   // Unit-select bits of the unit the poll armed its record on.
-  std::uint8_t byArmedUnitBits = 0x30;
+  std::uint8_t byArmedUnitBits = reg::kUnitOneBits;
   bool bMeasurementDone = false;
   bool bAdcRunning = false;
   std::array<std::int32_t, 3> anRangeStep{};  // [1..2]

@@ -7,18 +7,18 @@
 // anyone else) holds is skipped; the port where the instrument answers stays
 // claimed until the instrument is closed.
 #include "instrument/DUDA3.h"
+#include "instrument/Registers.h"
 
 namespace ru3 {
 
+using namespace reg;
+
 namespace {
 
-constexpr std::uint8_t kControlIdle = 0x04;
 constexpr std::int32_t kPowerUpSettleMs = 200;
 constexpr std::uint16_t kSignatureAddress = 1;
 constexpr std::uint16_t kVariantAddress = 5;
 constexpr std::uint8_t kSignature = 0xAA;
-constexpr std::uint8_t kFastVariant = 0x11;
-constexpr std::uint8_t kUnitOneSelectBits = 0x30;
 
 // Index 0..2 of the first of LPT1..LPT3 whose base is non-zero and equal to
 // `base`; -1 when none.
@@ -49,16 +49,16 @@ void VOz3::ReleasePort() {
 bool VOz3::IdentifyOnPort(const std::string& name) {
   if (!ClaimPort(name)) return false;
   const auto data = static_cast<std::uint16_t>(nHardwareAddress);
-  const auto control = static_cast<std::uint16_t>(data + 2);
+  const auto control = static_cast<std::uint16_t>(data + kControlPortOffset);
   // The instrument is identified as unit 1, whatever unit an earlier
   // instrument object left selected; a new object's active unit is 0.
-  UnitSelectBits = kUnitOneSelectBits;
+  UnitSelectBits = kUnitOneBits;
 
   // Idle lines, then give the instrument time to settle.
   PortOut(control, kControlIdle);
   PortOut(data, DataIdleByte());
   Delay(kPowerUpSettleMs);
-  Reg(7, ClockSelectBits);
+  Reg(kRegClockSelect, ClockSelectBits);
 
   std::uint8_t signature = 0;
   ReadMemory(kSignatureAddress, 1, &signature);
@@ -69,7 +69,7 @@ bool VOz3::IdentifyOnPort(const std::string& name) {
   ReadMemory(kVariantAddress, 1, &byVariant);
 
   // The variant decides the clock limits of every later programming.
-  if (byVariant == kFastVariant) {
+  if (byVariant == kVariantFast) {
     PrescalerThresholdBase = 20;
     BaseClockFreq = 400000.0L;
     MaxSampleFreq = 400000.0L;
@@ -83,14 +83,14 @@ bool VOz3::IdentifyOnPort(const std::string& name) {
 
   PortOut(data, DataIdleByte());
   PortOut(control, kControlIdle);
-  Reg(7, static_cast<std::uint16_t>(ClockSelectBits + 1));
+  Reg(kRegClockSelect, static_cast<std::uint16_t>(ClockSelectBits + kClockRun));
 
   nMaxRecordLength = kMaxRecordLength;
   bTrigMode4 = false;
   // Open before the image is read: the serial number is taken from the image
   // only while the instrument counts as open.
   bInstrumentOpen = true;
-  (this->*Dispatch.LoadMemoryImage)();
+  LoadMemoryImage();
   nSerialNumber = SerialNumberFromImage();
 
   ReleasePort();
@@ -99,7 +99,6 @@ bool VOz3::IdentifyOnPort(const std::string& name) {
 
 bool VOz3::OpenInstrument() {
   if (!bHardwareAvailable) return false;
-  FillDispatchTable();
   ReleasePort();
 
   bool found = false;

@@ -18,6 +18,8 @@
 
 namespace ru3 {
 
+using namespace reg;
+
 namespace {
 
 // Samples taken beyond the pre-trigger part before the real source is
@@ -28,12 +30,6 @@ constexpr std::int32_t kHoldOffMarginSamples = 4;
 // The longest hold-off the 32-bit tick difference can time (24.8 days); a
 // slower record ends it there, with what it has.
 constexpr long double kLongestHoldOffTicks = 2147483647.0L;
-
-// Status register (register 2) bits: a trigger seen on channel 1, 2, the
-// external input.
-constexpr std::uint16_t kStatusTrigCh1 = 0x01;
-constexpr std::uint16_t kStatusTrigCh2 = 0x02;
-constexpr std::uint16_t kStatusTrigExternal = 0x04;
 
 // Whole ticks that must have passed since the arm.
 std::uint32_t HoldOffTicks(const VOz3& instrument) {
@@ -85,15 +81,12 @@ void ProgramSourceOrHoldOff(VOz3& instrument) {
     instrument.ProgramTriggerSource();
     return;
   }
-  x.byArmedUnitBits = UnitSelectBits;
+  x.byArmedUnitBits = instrument.UnitSelectBits;
   // The trigger source register takes effect whenever it is written, also
   // while the acquisition waits for its trigger: the never-firing source now,
   // the real one when the part is full. The record stays one of the real
-  // source (the read-out places its samples by it).
-  const TTrigSource real = instrument.tsEffectiveTrigSource;
-  instrument.tsEffectiveTrigSource = TTrigSource::tsNeverTrig;
-  instrument.ProgramTriggerSource();
-  instrument.tsEffectiveTrigSource = real;
+  // source (tsEffectiveTrigSource: the read-out places its samples by it).
+  instrument.Reg(kRegTriggerSource, kTrigSourceNever);
 }
 
 bool HoldingOff(VOz3& instrument) {
@@ -102,15 +95,15 @@ bool HoldingOff(VOz3& instrument) {
   if (static_cast<std::uint32_t>(TickCount() - instrument.nArmTick) < HoldOffTicks(instrument)) return true;
   x.bHoldingOff = false;
   // On the unit the record was armed on.
-  const std::uint8_t host_unit = UnitSelectBits;
-  UnitSelectBits = x.byArmedUnitBits;
+  const std::uint8_t host_unit = instrument.UnitSelectBits;
+  instrument.UnitSelectBits = x.byArmedUnitBits;
   if (x.bForcePending) {
     x.bForcePending = false;
     instrument.ForceTrigger();
   } else {
     instrument.ProgramTriggerSource();
   }
-  UnitSelectBits = host_unit;
+  instrument.UnitSelectBits = host_unit;
   // The trigger time-out counts from here.
   instrument.nArmTick = TickCount();
   return false;
@@ -142,7 +135,7 @@ void NoteRecordRead(VOz3& instrument, std::uint16_t status) {
     r.arRange[idx] = instrument.RecordSensitivity(ch);
     if ((channels & (1 << (ch - 1))) != 0) r.abyCoupling[idx] = x.abyArmedCoupling[idx];
   }
-  r.nUnit = 4 - ((UnitSelectBits >> 4) & 3);
+  r.nUnit = static_cast<std::int32_t>(UnitIndex(instrument.UnitSelectBits)) + 1;
   const std::int64_t length = static_cast<std::int64_t>(instrument.lPreSamples) + instrument.lPostSamples;
   r.lLength = length < 0 ? 0 : (length > kMaxRecordLength ? kMaxRecordLength : static_cast<std::int32_t>(length));
   r.lTriggerPosition = instrument.lPreSamples;

@@ -38,7 +38,7 @@ struct TRecordExtension {
   bool bForcePending = false; // a force came during the hold-off: it fires when the hold-off ends
   bool bHeldOffAtArm = false; // the record under way was armed with the hold-off
   std::array<std::uint8_t, 3> abyArmedCoupling{};  // [1..2], couplings the record was armed with
-  std::uint8_t byArmedUnitBits = 0x30;  // unit-select bits of the unit it was armed on
+  std::uint8_t byArmedUnitBits = 0;  // unit-select bits of the unit it was armed on
   std::int32_t lFirstStored = 0;  // first buffer position the last channel read stored
   TRecordFacts Record;
 };

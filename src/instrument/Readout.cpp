@@ -15,8 +15,11 @@
 #include <cmath>
 
 #include "instrument/DUDA3.h"
+#include "instrument/Registers.h"
 
 namespace ru3 {
+
+using namespace reg;
 
 namespace {
 
@@ -27,10 +30,6 @@ constexpr std::uint16_t kOverRangeLow = 0x0300;
 constexpr std::uint16_t kOverRangeHigh = 0xFD00;
 constexpr std::uint16_t kMidBandLow = 0x5400;
 constexpr std::uint16_t kMidBandHigh = 0xAC00;
-
-// Status bit 6 of register 2: the ring memory has been filled at least once
-// since arming.
-constexpr std::uint16_t kStatusWrapped = 0x40;
 
 // Longest wait of a seek for the hardware to reach the start position.
 constexpr std::uint32_t kSeekTimeOutMs = 1000;
@@ -76,10 +75,10 @@ void JudgeRange(VOz3& instrument, int ch) {
 std::int32_t VOz3::ReadWritePointer() {
   // The instrument reports a 16-bit count; the newest sample lies at
   // 32765 - (count >> 1), modulo the ring size.
-  const std::int32_t hi = ReadReg(1);
-  const std::int32_t lo = ReadReg(0);
+  const std::int32_t hi = ReadReg(kRegWritePointerHigh);
+  const std::int32_t lo = ReadReg(kRegWritePointerLow);
   const std::int32_t p = ((hi << 8) + lo) >> 1;
-  std::int32_t w = 32765 - p;
+  std::int32_t w = kWritePointerTop - p;
   if (w < 0) w += MemorySize;
   return w;
 }
@@ -95,7 +94,7 @@ void VOz3::ReadOut() {
   abOverRange[1] = abOverRange[2] = false;
   abInMidBand[1] = abInMidBand[2] = true;
 
-  const std::uint16_t status = ReadReg(2);
+  const std::uint16_t status = ReadReg(kRegStatus);
   const bool wrapped = (status & kStatusWrapped) != 0;
   bRingWrapped = wrapped;
   bReadyAtReadOut = (status & kStatusBusy) == 0;
@@ -115,7 +114,7 @@ void VOz3::ReadOut() {
   anRangeStep[1] = anRangeStep[2] = 0;
 
   auto read_channel = [&](int ch) {
-    (this->*Dispatch.ReadSamples)(ch, s, n);
+    ReadSamples(ch, s, n);
     awRecordRange[static_cast<std::size_t>(ch)] = AddressedFrontEnd()[static_cast<std::size_t>(ch)];
   };
   switch (mMeasureMode) {
@@ -156,27 +155,28 @@ void VOz3::ReadSamples(int ch, std::int32_t start, std::int32_t count) {
 
   if (start == 0) {
     // Read address to the start of the memory.
-    Reg(1, 4);
-    Reg(1, 0);
+    Reg(kRegStrobe, kStrobeResetAddress);
+    Reg(kRegStrobe, kStrobeNone);
   } else {
-    (this->*Dispatch.ArmAndWait)(start);
+    ArmAndWait(start);
   }
 
   abOverRange[ch] = false;
   abInMidBand[ch] = true;
 
   // Read-back select: the sample lane.
-  Reg(13, 0);
-  Reg(0, 1);
-  Reg(15, 3);
+  Reg(kRegAcqMode, kAcqReadOut);
+  Reg(kRegRun, kRunReadOut);
+  Reg(kRegReadBackSelect, kReadBackSampleLane);
 
   // Data-port bytes: bit 7 is the read clock (H high, L low), bit 6 selects
   // the channel (1 = channel 1).
   const std::uint8_t idle = DataIdleByte();
-  const std::uint8_t high = ch == 2 ? static_cast<std::uint8_t>(idle & 0xBF) : idle;
-  const std::uint8_t low = ch == 2 ? static_cast<std::uint8_t>(idle & 0x3F) : static_cast<std::uint8_t>(idle & 0x7F);
+  const std::uint8_t high = ch == 2 ? static_cast<std::uint8_t>(idle & ~kDataLaneCh1) : idle;
+  const std::uint8_t low = ch == 2 ? static_cast<std::uint8_t>(idle & ~(kDataLaneCh1 | kDataReadClock))
+                                   : static_cast<std::uint8_t>(idle & ~kDataReadClock);
   const auto data_port = static_cast<std::uint16_t>(nHardwareAddress);
-  const auto status_port = static_cast<std::uint16_t>(data_port + 1);
+  const auto status_port = static_cast<std::uint16_t>(data_port + kStatusPortOffset);
   platform::Backend& port = platform::CurrentBackend();
   const bool slow = bSlowIO;
 
@@ -236,27 +236,27 @@ void VOz3::ReadSamples(int ch, std::int32_t start, std::int32_t count) {
   if (over_range) abOverRange[ch] = true;
   if (!in_mid_band) abInMidBand[ch] = false;
 
-  Reg(13, 2);
-  Reg(0, 0);
+  Reg(kRegAcqMode, kAcqStop);
+  Reg(kRegRun, kRunIdle);
 }
 
 void VOz3::ArmAndWait(std::int32_t start) {
   // Lets the acquisition hardware run `start` positions from the memory start,
   // which leaves the read address there.
   SetPostTriggerCounter(start);
-  Reg(0, 0);
-  Reg(7, static_cast<std::uint16_t>(ClockSelectBits + 3));
-  Reg(13, 2);
-  Reg(1, 6);
-  Reg(1, 0);
-  Reg(13, 10);
+  Reg(kRegRun, kRunIdle);
+  Reg(kRegClockSelect, static_cast<std::uint16_t>(ClockSelectBits + kClockSeek));
+  Reg(kRegAcqMode, kAcqStop);
+  Reg(kRegStrobe, kStrobeSeek);
+  Reg(kRegStrobe, kStrobeNone);
+  Reg(kRegAcqMode, kAcqSeek);
   // At most 1000 ms; the unsigned difference is right across the tick wrap.
   const std::uint32_t begin = TickCount();
   while (!IsReady()) {
     if (static_cast<std::uint32_t>(TickCount() - begin) > kSeekTimeOutMs) break;
   }
-  Reg(13, 2);
-  Reg(7, static_cast<std::uint16_t>(ClockSelectBits + 1));
+  Reg(kRegAcqMode, kAcqStop);
+  Reg(kRegClockSelect, static_cast<std::uint16_t>(ClockSelectBits + kClockRun));
 }
 
 }  // namespace ru3

@@ -18,14 +18,14 @@
 #include <chrono>
 
 #include "instrument/DUDA3.h"
+#include "instrument/Registers.h"
 
 namespace ru3 {
 
+using namespace reg;
+
 namespace {
 
-constexpr std::uint16_t kBusRegister = 6;
-constexpr std::uint16_t kStatusRegister = 2;
-constexpr int kStatusDataLine = 0x10;
 constexpr std::uint8_t kMemoryDeviceAddress = 0xA0;  // + 1 to read
 constexpr std::int32_t kWriteSettleMs = 100;
 
@@ -67,12 +67,13 @@ void SendBits(VOz3& bus, std::uint8_t value) {
 }  // namespace
 
 void VOz3::BusSetLines(int data, int clock) {
-  Reg(kBusRegister, static_cast<std::uint16_t>(0x0C + 2 * (data & 1) + (clock & 1)));
+  Reg(kRegBus, static_cast<std::uint16_t>(kBusAlwaysOn + kBusDriveData + ((data & 1) != 0 ? kBusDataHigh : 0) +
+                                          ((clock & 1) != 0 ? kBusClockHigh : 0)));
 }
 
 int VOz3::BusSampleData(int clock) {
-  Reg(kBusRegister, static_cast<std::uint16_t>(0x08 + (clock & 1)));
-  return (ReadReg(kStatusRegister) & kStatusDataLine) != 0 ? 1 : 0;
+  Reg(kRegBus, static_cast<std::uint16_t>(kBusAlwaysOn + ((clock & 1) != 0 ? kBusClockHigh : 0)));
+  return (ReadReg(kRegStatus) & kStatusDataLine) != 0 ? 1 : 0;
 }
 
 void VOz3::BusStartAddress(int direction) {
@@ -125,9 +126,7 @@ void VOz3::ReadMemory(std::uint16_t address, std::uint16_t count, std::uint8_t* 
 }
 
 void VOz3::LoadMemoryImage() {
-#ifdef RU3_FAST_MEMORY_IMAGE
   if (platform::CurrentBackend().ServeMemoryImage(abyMemory.data(), abyMemory.size())) return;
-#endif
   ReadMemory(0, static_cast<std::uint16_t>(abyMemory.size()), abyMemory.data());
 }
 

@@ -9,31 +9,24 @@
 #include <cstdlib>
 
 #include "instrument/DUDA3.h"
+#include "instrument/Registers.h"
 
 namespace ru3 {
+
+using namespace reg;
 
 namespace {
 
 bool IsChannel(int ch) { return ch >= 1 && ch <= 4; }
 bool IsTriggerInput(int input) { return input >= 0 && input <= 4; }
 
-// Register 14 code of each prescaler.
-struct Prescaler {
-  std::int32_t divide;
-  std::uint16_t code;
-};
-
 // Chooses the prescaler for a frequency below 100001 Hz. The thresholds are
 // in units of the threshold base (10 Hz): below base/64 the slowest prescaler.
 Prescaler ChoosePrescaler(long double hz, long double base) {
-  if (hz < base / 64) return {1024, 7};
-  if (hz < base / 32) return {64, 6};
-  if (hz < base / 16) return {32, 5};
-  if (hz < base / 8) return {16, 4};
-  if (hz < base / 4) return {8, 3};
-  if (hz < base / 2) return {4, 2};
-  if (hz < base) return {2, 1};
-  return {1, 0};
+  for (const PrescalerStep& step : kPrescalerSteps) {
+    if (hz < base / step.below) return step.prescaler;
+  }
+  return kPrescalerNone;
 }
 
 }  // namespace
@@ -211,32 +204,32 @@ long double VOz3::ProgramSampleClock(long double hz) {
   // The clock is BaseClockFreq divided by a prescaler P (register 14) and a
   // 16-bit divider m (counter 3); register 1 pulses to take the new values.
   auto take = [this](std::uint16_t counter, std::uint16_t prescaler_code) {
-    Latch16(3, counter);
-    Reg(14, prescaler_code);
-    Reg(1, 1);
-    Reg(1, 0);
+    Latch16(kCounterClockDivider, counter);
+    Reg(kRegPrescaler, prescaler_code);
+    Reg(kRegStrobe, kStrobeTakeClock);
+    Reg(kRegStrobe, kStrobeNone);
   };
 
-  ClockSelectBits = 8;
-  Reg(7, static_cast<std::uint16_t>(ClockSelectBits + 1));
+  ClockSelectBits = kClockSelectNormal;
+  Reg(kRegClockSelect, static_cast<std::uint16_t>(ClockSelectBits + kClockRun));
   if (hz >= 400000.0L) {
     // The fastest clock: the base clock itself on the 400 kHz variant, half
     // of it on the other. That is the rate the host is told, not the request.
-    Reg(7, static_cast<std::uint16_t>(ClockSelectBits + 1));
-    take(0xFFFF, 0);
-    return byVariant == 0x11 ? BaseClockFreq : BaseClockFreq / 2;
+    Reg(kRegClockSelect, static_cast<std::uint16_t>(ClockSelectBits + kClockRun));
+    take(kCounterFull, kPrescalerFastest);
+    return byVariant == kVariantFast ? BaseClockFreq : BaseClockFreq / 2;
   }
 
   // The faster variant runs its divided clocks with clock select 0.
-  ClockSelectBits = byVariant == 0x11 ? 0 : 8;
-  Reg(7, static_cast<std::uint16_t>(ClockSelectBits + 1));
+  ClockSelectBits = byVariant == kVariantFast ? kClockSelectFast : kClockSelectNormal;
+  Reg(kRegClockSelect, static_cast<std::uint16_t>(ClockSelectBits + kClockRun));
   if (hz > 100001.0L) {
-    take(0xFFFF, 0);
+    take(kCounterFull, kPrescalerFastest);
     return 200000.0L;
   }
 
   PrescalerThresholdBase = 10;
-  Prescaler p{1024, 7};
+  Prescaler p = kPrescalerSlowest;
   long double m = 65535.0L;
   // Zero, negative, not-a-number and anything slower than the divider's
   // reach get the slowest clock there is instead of an overflowed divider.
@@ -247,7 +240,7 @@ long double VOz3::ProgramSampleClock(long double hz) {
     if (m < 2.0L) m = 2.0L;
   }
   const auto divider = static_cast<std::uint16_t>(m);
-  take(static_cast<std::uint16_t>(0xFFFF - (divider - 2)), p.code);
+  take(static_cast<std::uint16_t>(kCounterFull - (divider - 2)), p.code);
   return BaseClockFreq / p.divide / divider;
 }
 
@@ -258,8 +251,8 @@ void VOz3::ProgramTriggerLevels() {
   const std::int64_t level = anTrigLevel[ch];
   const std::int64_t hysteresis = anTrigHys[ch];
   auto code = [](std::int64_t v) {
-    const std::int64_t clamped = v < 0 ? 0 : v > 255 ? 255 : v;
-    return static_cast<std::uint16_t>(clamped ^ 0xFF);
+    const std::int64_t clamped = v < 0 ? 0 : v > kTrigLevelMax ? kTrigLevelMax : v;
+    return static_cast<std::uint16_t>(clamped ^ kTrigLevelInvert);
   };
   std::uint16_t low = 0;
   std::uint16_t high = 0;
@@ -277,37 +270,12 @@ void VOz3::ProgramTriggerLevels() {
     default:
       break;
   }
-  Latch16(2, static_cast<std::uint16_t>(high * 256 + low));
+  Latch16(kCounterTriggerLevels, static_cast<std::uint16_t>(high * 256 + low));
 }
 
-void VOz3::ProgramTriggerKind() {
-  std::uint16_t value = 2;
-  if (abyTrigMode[1] == 0) value = 4;
-  if (abyTrigMode[1] == 3) value = 5;
-  Reg(11, value);
-}
+void VOz3::ProgramTriggerKind() { Reg(kRegTriggerKind, TrigKindCode(abyTrigMode[1])); }
 
-void VOz3::ProgramTriggerSource() {
-  std::uint16_t value = 3;
-  switch (tsEffectiveTrigSource) {
-    case TTrigSource::tsCh1:
-      value = 0;
-      break;
-    case TTrigSource::tsCh2:
-      value = 1;
-      break;
-    case TTrigSource::tsExternal:
-      value = 2;
-      break;
-    case TTrigSource::tsNeverTrig:
-      value = 7;
-      break;
-    default:
-      value = 3;  // free-running, and every source this instrument lacks
-      break;
-  }
-  Reg(10, value);
-}
+void VOz3::ProgramTriggerSource() { Reg(kRegTriggerSource, TrigSourceCode(tsEffectiveTrigSource)); }
 
 void VOz3::ProgramFrontEnd() {
   // Only range indices inside the tables reach them.
@@ -324,9 +292,9 @@ void VOz3::ProgramFrontEnd() {
   WriteTrimPair(1, static_cast<std::uint16_t>(anGainCal[1][r1][1]), static_cast<std::uint16_t>(anGainCal[1][r1][2]));
   WriteTrimPair(2, static_cast<std::uint16_t>(anGainCal[2][r2][1]), static_cast<std::uint16_t>(anGainCal[2][r2][2]));
 
-  Reg(7, static_cast<std::uint16_t>(ClockSelectBits + 1));
-  Shift16(1, 0x4000);
-  Shift16(2, 0x4000);
+  Reg(kRegClockSelect, static_cast<std::uint16_t>(ClockSelectBits + kClockRun));
+  Shift16(kConverterCh1, kConverterReset);
+  Shift16(kConverterCh2, kConverterReset);
 
   // Each channel's converter takes the gain code and then the mean of offset
   // and gain code, rounded half to even.

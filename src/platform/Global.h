@@ -1,4 +1,5 @@
-// Shared enumerations and the port primitives every layer above uses.
+// The port primitives every layer above uses, and the rounding of every
+// rounded value of the instrument.
 #pragma once
 
 #include <array>
@@ -7,22 +8,6 @@
 #include <string>
 
 namespace ru3 {
-
-enum class TMeasureMode : std::uint8_t {
-  mNone = 0, mCh1 = 1, mCh2 = 2, mCh12 = 3, mCh3 = 4, mCh13 = 5, mCh23 = 6,
-  mCh123 = 7, mCh4 = 8, mCh14 = 9, mCh24 = 10, mCh124 = 11, mCh34 = 12,
-  mCh134 = 13, mCh234 = 14, mCh1234 = 15, mXY = 16
-};
-
-enum class TTrigSource : std::uint8_t {
-  tsCh1 = 0, tsCh2 = 1, tsCh3 = 2, tsCh4 = 3, tsExternal = 4, tsAnaExt = 5,
-  tsAnd = 6, tsOr = 7, tsXor = 8, tsNoTrig = 9, tsNeverTrig = 10,
-  tsPxiExt = 11, tsGenStart = 12, tsGenStop = 13, tsGenNew = 14, tsUnknown = 15
-};
-
-enum class TAcquisitionMode : std::uint8_t { amContinuous = 0, amHold = 1, amOneShot = 2 };
-
-enum class TTransferMode : std::uint8_t { tmBlock = 0, tmStream = 1 };
 
 // Rounding to the nearest integer, ties to even, as every "rounded" value of
 // the instrument is taken. The caller keeps x within the target's range.

@@ -1,7 +1,10 @@
-// Factories of the back ends that host.cpp chooses between.
+// The back ends the platform builds, and the OS services below the shared
+// ones, for the composition root (src/api/Backends.cpp) and os_services.cpp.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/host.h"
@@ -13,7 +16,8 @@ namespace ru3::platform {
 std::unique_ptr<Backend> CreateSystemBackend();
 
 // A back end on which nothing answers: no port device opens, reads give
-// 0xFF. Stands in when the simulator was asked for with a malformed configuration.
+// 0xFF. Stands in for a back end asked for with a malformed
+// configuration.
 std::unique_ptr<Backend> CreateNullBackend();
 
 // Wraps `inner` and appends one line per port access to `path`:
@@ -24,14 +28,12 @@ std::unique_ptr<Backend> CreateTraceBackend(std::unique_ptr<Backend> inner, cons
 // elsewhere.
 void ShowSystemMessage(const std::string& text);
 
+// The value of an environment variable as the process has it now; nullopt
+// when it is unset.
+std::optional<std::string> EnvironmentVariable(const char* name);
+
 // Registers a window message with the operating system; where there is no
 // such thing, `fallback_id` is the id.
 std::uint32_t RegisterSystemMessage(const std::string& name, std::uint32_t fallback_id);
 
 }  // namespace ru3::platform
-
-namespace ru3::sim {
-// The simulated PC and instrument, configured by RU3_SIMULATOR's value.
-// Null, with a one-line reason in *error, when the configuration is malformed.
-std::unique_ptr<platform::Backend> CreateSimulatorBackend(const std::string& config, std::string* error);
-}  // namespace ru3::sim

@@ -80,25 +80,27 @@ class Backend {
   // Makes everything written so far durable (the port trace's file).
   virtual void Flush() {}
 
-  // The fuzz build only (RU3_FAST_MEMORY_IMAGE): a back end that holds the
-  // instrument's serial memory itself may hand the whole image over in one
-  // piece, the bytes a read of the memory over the bus would give now, instead
-  // of the hundred thousand port accesses of that read. False: read it over
-  // the bus.
+  // A back end that holds the instrument's serial memory itself may hand the
+  // whole image over in one piece, the bytes a read of the memory over the
+  // bus would give now, instead of the hundred thousand port accesses of that
+  // read. False (every back end of the library): read it over the bus. The
+  // fuzz build's simulated PC serves it (fuzz/served_memory_image.h).
   virtual bool ServeMemoryImage(std::uint8_t* /*image*/, std::size_t /*size*/) { return false; }
 };
 
-// The current back end. Chosen at first use from the environment:
-// RU3_SIMULATOR (set, even empty) selects the simulator, configured by its
-// value; otherwise the operating system's own back end. RU3_PORT_TRACE=FILE
-// wraps whichever it is. Never null.
+// The current back end and its choice: declared here for every layer, defined
+// by the library's composition root (src/api/Backends.cpp), which alone knows
+// every back end.
+//
+// The current back end, chosen at first use from the environment
+// (RU3_SIMULATOR, RU3_PORT_TRACE: the root's table says how). Never null.
 Backend& CurrentBackend();
 
-// Re-reads the environment and, when RU3_SIMULATOR or RU3_PORT_TRACE differ
+// Re-reads the environment and, when the variables of the choice differ
 // from what the current back end was built from, builds a new one. Called
 // whenever a new instrument object is built, so a host may choose the
 // simulator after the library was loaded. Returns false (and leaves a back end
-// without port access in place) when the simulator configuration is malformed;
+// without port access in place) when the configuration is malformed;
 // the reason has been written to standard error.
 bool RefreshBackendFromEnvironment();
 

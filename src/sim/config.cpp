@@ -118,6 +118,12 @@ class Parser {
     if (key_ == "bus_ns") {
       return Unsigned(1'000'000'000, [this](std::uint64_t v) { config_->bus_ns = static_cast<std::uint32_t>(v); });
     }
+    if (key_ == "units") {
+      const auto v = ParseUnsigned(value_);
+      if (!v || *v < 1 || *v > 4) return BadValue("expected 1 to 4 units on the port");
+      config_->units = static_cast<int>(*v);
+      return true;
+    }
     if (key_ == "tick") {
       return Unsigned(0xFFFFFFFF, [this](std::uint64_t v) { config_->start_tick = static_cast<std::uint32_t>(v); });
     }

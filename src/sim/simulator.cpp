@@ -91,6 +91,7 @@ std::uint8_t SimulatedPc::In(std::uint16_t port) {
   if (offset == 2) return p->control;
   if (p->base != instrument_base_) return kFloatingStatus;
   const int unit = 3 - ((p->data >> 4) & 3);
+  if (unit >= config_.units) return kFloatingStatus;  // no unit drives the lines
   const int selected = instrument_->reg(unit, 15);
   // Registers 0-2 of unit 1 read back the acquisition as of now; the sample
   // lane reads the stopped memory and is left at full speed.
@@ -196,13 +197,12 @@ void SimulatedPc::AdvanceTime(std::uint64_t ns) { now_ns_ += ns; }
 
 RecordState SimulatedPc::Records() const { return instrument_->records(); }
 
-bool SimulatedPc::ServeMemoryImage(std::uint8_t* image, std::size_t size) {
-  std::uint16_t offset = 0;
-  const Port* p = instrument_base_ == 0 ? nullptr : PortAt(instrument_base_, &offset);
-  if (p == nullptr || !p->held || faults_.unplugged || faults_.eeprom_silent || (p->data & 0x30) != 0x30) return false;
-  const std::array<std::uint8_t, 256>& memory = instrument_->eeprom().memory();
-  std::copy_n(memory.begin(), std::min(size, memory.size()), image);
-  return true;
+std::optional<SimulatedPc::PortLatches> SimulatedPc::InstrumentPort() const {
+  if (instrument_base_ == 0) return std::nullopt;
+  for (const Port& port : ports_) {
+    if (port.base != 0 && static_cast<std::uint16_t>(instrument_base_ - port.base) < 3) return port;
+  }
+  return std::nullopt;
 }
 
 }  // namespace ru3::sim

@@ -25,6 +25,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,12 +79,15 @@ struct SimConfig {
   std::uint32_t bus_ns = 1000;       // simulated time per port access
   std::uint32_t start_tick = 0;      // TickCount() at simulated time 0
   std::uint64_t noise_seed = 0x52553353494DULL;
+  // Units hanging on the port, 1..4: when a unit above this number is
+  // addressed no unit drives the status lines, which float.
+  int units = 4;
   bool wall_clock_coupling = true;
 };
 
 // Parses an RU3_SIMULATOR value: `key=value` pairs separated by ';', all
 // optional (keys: ports, port, variant, serial, caldate, eeprom, ch1, ch2,
-// noise, driver, bus_ns, tick). On a malformed value returns false and sets
+// noise, driver, bus_ns, tick, units). On a malformed value returns false and sets
 // *error to one line naming the key and what is wrong.
 bool ParseSimConfig(const std::string& text, SimConfig* config, std::string* error);
 
@@ -160,7 +164,7 @@ struct RecordState {
 
 // ---- The simulated PC ------------------------------------------------------
 
-class SimulatedPc final : public platform::Backend {
+class SimulatedPc : public platform::Backend {
  public:
   explicit SimulatedPc(const SimConfig& config = SimConfig{});
   ~SimulatedPc() override;
@@ -203,9 +207,15 @@ class SimulatedPc final : public platform::Backend {
   // Port accesses outside every port whose device is open (held) now.
   [[nodiscard]] std::uint64_t UnclaimedAccesses() const { return unclaimed_accesses_; }
 
-  // The EEPROM image, when the instrument's port is held and a bus read would
-  // reach the memory now (unit 1 selected, plugged in, the memory answering).
-  bool ServeMemoryImage(std::uint8_t* image, std::size_t size) override;
+  // The latches of the port the instrument hangs on (the first port at its
+  // base) and whether its device is held; nullopt when it hangs nowhere.
+  struct PortLatches {
+    std::uint16_t base = 0;
+    std::uint8_t data = 0;
+    std::uint8_t control = 0;
+    bool held = false;
+  };
+  [[nodiscard]] std::optional<PortLatches> InstrumentPort() const;
 
   // ---- Test controls ----
   void SetInput(int channel, const SignalSource& source);
@@ -218,12 +228,7 @@ class SimulatedPc final : public platform::Backend {
   Faults& faults() { return faults_; }
 
  private:
-  struct Port {
-    std::uint16_t base = 0;
-    std::uint8_t data = 0;
-    std::uint8_t control = 0;
-    bool held = false;
-  };
+  using Port = PortLatches;
 
   // Every access costs bus time; the accesses that let the instrument see the
   // time (register strobes, status reads other than the sample lane) also

@@ -27,7 +27,6 @@ class ApiSettings : public ::testing::Test {
     rec = backend.get();
     previous = platform::ReplaceBackend(std::move(backend));
     ExitInstrument();
-    UnitSelectBits = 0x30;
     api::State().Instrument = std::make_unique<VOz3>();
     o = api::State().Instrument.get();
     o->nHardwareAddress = kData;
@@ -36,7 +35,6 @@ class ApiSettings : public ::testing::Test {
   }
   void TearDown() override {
     api::State().Instrument.reset();
-    UnitSelectBits = 0x30;
     platform::ReplaceBackend(std::move(previous));
   }
 
@@ -479,7 +477,7 @@ TEST_F(ApiSettings, AuxiliaryOutputsUseTheLowByteAndOnlyAnOpenInstrument) {
   EXPECT_EQ(motor[0].reg, 10);
   EXPECT_EQ(motor[0].value, 2);
   EXPECT_EQ(motor[0].unit_bits, 0x00);  // unit 4
-  EXPECT_EQ(UnitSelectBits, 0x30);
+  EXPECT_EQ(o->UnitSelectBits, 0x30);
 
   rec->log.clear();
   EXPECT_EQ(SetDAC7394(12.0, -0.0), RU3_OK);
@@ -489,11 +487,11 @@ TEST_F(ApiSettings, AuxiliaryOutputsUseTheLowByteAndOnlyAnOpenInstrument) {
   EXPECT_EQ(SetActiveRU3(0x102), RU3_OK);
   EXPECT_EQ(GetActiveRU3(&unit), RU3_OK);
   EXPECT_EQ(unit, 2);
-  EXPECT_EQ(UnitSelectBits, 0x20);
+  EXPECT_EQ(o->UnitSelectBits, 0x20);
   EXPECT_EQ(SetActiveRU3(7), RU3_OK);
   EXPECT_EQ(GetActiveRU3(&unit), RU3_OK);
   EXPECT_EQ(unit, 7);
-  EXPECT_EQ(UnitSelectBits, 0x20);
+  EXPECT_EQ(o->UnitSelectBits, 0x20);
 
   // Not open: no port is touched, the selection stays.
   o->bInstrumentOpen = false;
@@ -504,7 +502,7 @@ TEST_F(ApiSettings, AuxiliaryOutputsUseTheLowByteAndOnlyAnOpenInstrument) {
   EXPECT_EQ(SetActiveRU3(1), RU3_NO_INSTRUMENT);
   EXPECT_EQ(GetActiveRU3(&unit), RU3_NO_INSTRUMENT);
   EXPECT_EQ(unit, 0xEE);
-  EXPECT_EQ(UnitSelectBits, 0x20);
+  EXPECT_EQ(o->UnitSelectBits, 0x20);
   EXPECT_TRUE(rec->log.empty());
 }
 

@@ -30,8 +30,6 @@ class Acquisition : public ::testing::Test {
     auto backend = std::make_unique<RegisterFake>(kData);
     fake = backend.get();
     previous = platform::ReplaceBackend(std::move(backend));
-    UnitSelectBits = 0x30;
-    ClockSelectBits = 8;
     instrument = std::make_unique<VOz3>();
     instrument->nHardwareAddress = kData;
     instrument->bInstrumentOpen = true;

@@ -28,14 +28,12 @@ class AuxOutputs : public ::testing::Test {
     auto backend = std::make_unique<test::RecordingBackend>();
     rec = backend.get();
     previous = platform::ReplaceBackend(std::move(backend));
-    UnitSelectBits = 0x30;
     instrument = std::make_unique<VOz3>();
     instrument->nHardwareAddress = kData;
     instrument->bInstrumentOpen = true;
   }
   void TearDown() override {
     instrument.reset();
-    UnitSelectBits = 0x30;
     platform::ReplaceBackend(std::move(previous));
   }
 
@@ -133,7 +131,7 @@ TEST_F(AuxOutputs, SelectUnitStoresAnyNumberButOnlyOneToFourChangeTheBits) {
   for (const auto& [unit, bits] : cases) {
     instrument->SelectUnit(unit);
     EXPECT_EQ(instrument->nActiveUnit, unit);
-    EXPECT_EQ(UnitSelectBits, bits) << "after unit " << unit;
+    EXPECT_EQ(instrument->UnitSelectBits, bits) << "after unit " << unit;
   }
   EXPECT_TRUE(rec->log.empty());
 }
@@ -153,7 +151,7 @@ TEST_F(AuxOutputs, MotorsAreRegisterTenOfUnitFourAndTheSelectionComesBack) {
     instrument->SetMotor(c.first, c.second);
     EXPECT_EQ(Writes(), (std::vector<RegWrite>{{0x00, 10, c.value}})) << "unit " << c.unit;
     EXPECT_EQ(instrument->nActiveUnit, c.unit);
-    EXPECT_EQ(UnitSelectBits, c.bits_after);
+    EXPECT_EQ(instrument->UnitSelectBits, c.bits_after);
   }
 }
 
@@ -165,7 +163,7 @@ TEST_F(AuxOutputs, NothingIsWrittenWithoutAnOpenInstrument) {
   instrument->SetMotor(true, true);
   EXPECT_TRUE(rec->log.empty());
   EXPECT_EQ(instrument->nActiveUnit, 2);
-  EXPECT_EQ(UnitSelectBits, 0x20);
+  EXPECT_EQ(instrument->UnitSelectBits, 0x20);
 }
 
 TEST(AuxOutputsOnSimulator, DacAndMotorsReachTheirUnits) {
@@ -174,7 +172,6 @@ TEST(AuxOutputsOnSimulator, DacAndMotorsReachTheirUnits) {
   auto backend = std::make_unique<sim::SimulatedPc>(config);
   sim::SimulatedPc* pc = backend.get();
   auto previous = platform::ReplaceBackend(std::move(backend));
-  UnitSelectBits = 0x30;
   {
     VOz3 instrument;
     instrument.nHardwareAddress = 0x378;
@@ -193,7 +190,7 @@ TEST(AuxOutputsOnSimulator, DacAndMotorsReachTheirUnits) {
     instrument.SetMotor(true, false);
     EXPECT_EQ(pc->MotorBits(), 1);
     EXPECT_EQ(pc->Register(2, 10), trigger_source);  // unit 2's own register 10 is untouched
-    EXPECT_EQ(UnitSelectBits, 0x20);
+    EXPECT_EQ(instrument.UnitSelectBits, 0x20);
     // Still unit 2: the DAC written next is unit 2's, not unit 4's.
     const std::uint16_t unit4_dac = pc->DacCode(4, 1);
     instrument.SetDac(5, -5);
@@ -201,7 +198,6 @@ TEST(AuxOutputsOnSimulator, DacAndMotorsReachTheirUnits) {
     EXPECT_EQ(pc->DacCode(2, 2), 1024);
     EXPECT_EQ(pc->DacCode(4, 1), unit4_dac);
   }
-  UnitSelectBits = 0x30;
   platform::ReplaceBackend(std::move(previous));
 }
 

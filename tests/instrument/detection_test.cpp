@@ -114,7 +114,6 @@ class Detection : public ::testing::Test {
     object.reset();
     platform::SetMessageSink(nullptr);
     if (spy != nullptr) platform::ReplaceBackend(std::move(previous));
-    UnitSelectBits = 0x30;
   }
 
   void Install(const sim::SimConfig& config) {

@@ -21,14 +21,12 @@ class LinkProtocol : public ::testing::Test {
     auto backend = std::make_unique<RecordingBackend>();
     rec = backend.get();
     previous = platform::ReplaceBackend(std::move(backend));
-    UnitSelectBits = 0x30;
     instrument = std::make_unique<VOz3>();
     instrument->nHardwareAddress = kData;
     rec->log.clear();
   }
   void TearDown() override {
     instrument.reset();
-    UnitSelectBits = 0x30;
     platform::ReplaceBackend(std::move(previous));
   }
 
@@ -95,11 +93,11 @@ TEST_F(LinkProtocol, WithoutPortAccessNothingIsTouchedAndReadsGiveZero) {
 }
 
 TEST_F(LinkProtocol, UnitFourIdlesAt0xCF) {
-  UnitSelectBits = 0x00;
+  instrument->UnitSelectBits = 0x00;
   instrument->WriteRegister(10, 1);
   EXPECT_EQ(rec->log.front().value, 0xCA);
   EXPECT_EQ(rec->log.back().value, 0xCF);
-  EXPECT_EQ(VOz3::DataIdleByte(), 0xCF);
+  EXPECT_EQ(instrument->DataIdleByte(), 0xCF);
 }
 
 TEST_F(LinkProtocol, CounterLoadSendsEachNibbleBitByBitThroughRegisterFive) {

@@ -26,8 +26,6 @@ class Readout : public ::testing::Test {
     auto backend = std::make_unique<RegisterFake>(kData);
     fake = backend.get();
     previous = platform::ReplaceBackend(std::move(backend));
-    UnitSelectBits = 0x30;
-    ClockSelectBits = 8;
     instrument = std::make_unique<VOz3>();
     instrument->nHardwareAddress = kData;
     instrument->bInstrumentOpen = true;
@@ -37,7 +35,6 @@ class Readout : public ::testing::Test {
   }
   void TearDown() override {
     instrument.reset();
-    ClockSelectBits = 8;
     platform::ReplaceBackend(std::move(previous));
   }
 
@@ -378,7 +375,7 @@ TEST_F(Readout, SeekRunsTheHardwareToTheStartAndRestoresTheClock) {
     int seek_clock, normal_clock;
   };
   for (const Case& c : {Case{8, 11, 9}, Case{0, 3, 1}}) {
-    ClockSelectBits = c.clock_select;
+    instrument->ClockSelectBits = c.clock_select;
     fake->writes.clear();
     int polls = 0;
     fake->register_value = [&](int reg) -> std::uint8_t {

@@ -160,7 +160,7 @@ TEST_F(SerialMemory, WholeImageInOneReadAcknowledgingAllButTheLastByte) {
   std::vector<std::uint8_t> contents(256);
   for (std::size_t i = 0; i < contents.size(); ++i) contents[i] = static_cast<std::uint8_t>(i * 37 + 11);
   bus->memory = MemoryLevels(contents);
-  (instrument.get()->*instrument->Dispatch.LoadMemoryImage)();
+  instrument->LoadMemoryImage();
 
   EXPECT_TRUE(std::equal(contents.begin(), contents.end(), instrument->abyMemory.begin()));
   std::string expected = std::string("S") + Bits(0xA0) + "0" + Bits(0x00) + "0P" + "S" + Bits(0xA1) + "0";
@@ -285,7 +285,6 @@ class SerialMemoryOnSimulator : public ::testing::Test {
     auto backend = std::make_unique<sim::SimulatedPc>(config);
     pc = backend.get();
     previous = platform::ReplaceBackend(std::move(backend));
-    UnitSelectBits = 0x30;
     instrument = std::make_unique<VOz3>();
     instrument->nHardwareAddress = 0x378;
     instrument->bInstrumentOpen = true;
@@ -307,7 +306,7 @@ TEST_F(SerialMemoryOnSimulator, ImageIdentityAndCalibrationTables) {
   pc->SetEepromByte(147, 0xFF);  // channel 2, range 10 offset: 0xFFFF
   pc->SetEepromByte(148, 0xFF);
   const std::uint64_t before = pc->AccessCount();
-  (instrument.get()->*instrument->Dispatch.LoadMemoryImage)();
+  instrument->LoadMemoryImage();
   EXPECT_EQ(instrument->abyMemory, pc->EepromBytes());
   // Register writes cost 7 port accesses, reads 11: 7003 writes and 6150
   // reads for the whole memory.
@@ -339,7 +338,7 @@ TEST_F(SerialMemoryOnSimulator, ImageIdentityAndCalibrationTables) {
 TEST_F(SerialMemoryOnSimulator, WaitsCostSimulatedTimeOnly) {
   const auto wall_start = std::chrono::steady_clock::now();
   const std::uint64_t sim_start = pc->NowNs();
-  (instrument.get()->*instrument->Dispatch.LoadMemoryImage)();
+  instrument->LoadMemoryImage();
   std::uint8_t signature = 0;
   for (int i = 0; i < 9; ++i) instrument->ReadMemory(1, 1, &signature);
   EXPECT_EQ(signature, 0xAA);

@@ -30,15 +30,12 @@ class SettingsModel : public ::testing::Test {
     auto backend = std::make_unique<RecordingBackend>();
     rec = backend.get();
     previous = platform::ReplaceBackend(std::move(backend));
-    UnitSelectBits = 0x30;
     instrument = std::make_unique<VOz3>();
     instrument->nHardwareAddress = kData;
     rec->log.clear();
   }
   void TearDown() override {
     instrument.reset();
-    ClockSelectBits = 8;
-    PrescalerThresholdBase = 10;
     platform::ReplaceBackend(std::move(previous));
   }
 

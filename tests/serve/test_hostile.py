@@ -52,6 +52,8 @@ def test_hostile_scpi_lines(server, line, code):
     s, reader = session(server)
     with s:
         s.sendall(line + b"\n")
+        if b"?" in line:  # a line that asks is answered, with its error
+            assert reader.readline().decode().startswith(f"{code},")
         assert query(s, reader, b"SYST:TOK \"x\";:SYST:ERR?").startswith(f"{code},")
         assert query(s, reader, b"*IDN?").startswith("Zevizezave,RU3,")
 

@@ -12,6 +12,8 @@ import time
 import pytest
 from PIL import Image
 
+from conftest import connect
+
 
 def settings(server):
     return server.state()["settings"]
@@ -68,7 +70,8 @@ def test_page_shows_and_controls_the_scope(server, browser, tmp_path):
     shot = tmp_path / "page.png"
     browser.screenshot(str(shot))
     image = Image.open(shot).convert("RGB")
-    pixels = list(image.getdata())
+    # Inside the plot area only: the axis labels are in the channels' colours too.
+    pixels = list(image.crop((int(left), int(top), int(left + width), int(top + height))).getdata())
     yellow = sum(1 for r, g, b in pixels if r > 200 and 170 < g < 230 and b < 60)
     cyan = sum(1 for r, g, b in pixels if r < 80 and g > 170 and b > 220)
     assert yellow > 300 and cyan > 300, (yellow, cyan)
@@ -116,3 +119,41 @@ def test_saved_session_file_holds_the_record(server, tmp_path):
         assert max(ch2) == pytest.approx(0.5, abs=0.05)
     finally:
         server.post("/api/control", {"client": "saver", "take": True, "set": [["state", "run"]]})
+
+
+def boxes_overlap(a, b):
+    return a["x"] < b["x"] + b["w"] and b["x"] < a["x"] + a["w"] and a["y"] < b["y"] + b["h"] and b["y"] < a["y"] + a["h"]
+
+
+@pytest.mark.parametrize("length", [512, 32760])
+def test_axis_labels_are_readable_and_divisions_are_the_scopes(server, browser, tmp_path, length):
+    """At 1280 x 800: every label on the canvas and clear of the others,
+    negative ones signed, 10 x 8 divisions of the figures SCPI gives."""
+    browser.call("Emulation.setDeviceMetricsOverride", width=1280, height=800, deviceScaleFactor=1, mobile=False)
+    server.post("/api/control", {"client": "labels", "take": True, "set": [
+        ["ch1.range", 2], ["ch2.range", 0.8], ["rate", 20000], ["length", length], ["pre", 0.5],
+        ["trigger.source", "ch1"], ["state", "run"]]})
+    browser.call("Page.navigate", url=server.url + "/")
+    browser.wait_for(f"window.ru3 && ru3.header && ru3.header.length === {length} && ru3.frames > 1")
+    labels, div = browser.eval("ru3.labels()"), browser.eval("ru3.divisions()")
+    width, height = div["canvas"]
+    for label in labels:
+        assert 0 <= label["x"] and label["x"] + label["w"] <= width and 0 <= label["y"] <= height - label["h"], label
+    for i, a in enumerate(labels):
+        for b in labels[i + 1:]:
+            assert not boxes_overlap(a, b), (a, b)
+    texts = {axis: [l["text"] for l in labels if l["axis"] == axis] for axis in ("x", "v1", "v2")}
+    assert texts["v1"][0] == "\u22122 V" and texts["v1"][-1] == "2 V" and texts["v2"][0] == "\u2212800 mV"
+    assert len(texts["v1"]) == len(texts["v2"]) == 9 and texts["x"][0].startswith("\u2212")
+    assert len(texts["x"]) >= 6  # every division, or every second one
+    # The divisions and their figures, as SCPI's :TIMebase:SCALe? and :CHANnel<n>:SCALe? say.
+    with connect(server.scpi_port) as s:
+        s.sendall(b":TIM:SCAL?;:CHAN1:SCAL?;:CHAN2:SCAL?\n")
+        scpi = [float(v) for v in s.makefile("rb").readline().split(b";")]
+    assert (div["x"], div["y"]) == (10, 8)
+    assert [div["time"], *div["volts"]] == pytest.approx(scpi, rel=1e-12)
+    assert div["tdiv"] == ("2.560 ms" if length == 512 else "163.8 ms") and div["vdiv"] == ["500.0 mV", "200.0 mV"]
+    shot = tmp_path / f"labels-{length}.png"
+    browser.screenshot(str(shot))
+    if os.environ.get("RU3_SCREENSHOT_DIR"):
+        Image.open(shot).save(os.path.join(os.environ["RU3_SCREENSHOT_DIR"], shot.name))

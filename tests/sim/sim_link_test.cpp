@@ -16,13 +16,11 @@ class SimLink : public ::testing::Test {
     auto backend = std::make_unique<SimulatedPc>(config);
     pc = backend.get();
     previous_ = platform::ReplaceBackend(std::move(backend));
-    UnitSelectBits = 0x30;
     vo = std::make_unique<VOz3>();
     vo->nHardwareAddress = 0x378;
   }
   void TearDown() override {
     vo.reset();
-    UnitSelectBits = 0x30;
     platform::ReplaceBackend(std::move(previous_));
   }
 
@@ -44,11 +42,11 @@ TEST_F(SimLink, RegistersCountersAndUnitsInBothPortSpeeds) {
     vo->WriteLatch16(4, slow ? 0xFDFF : 0x1234);
     EXPECT_EQ(pc->Counter(2), 0x808A);
     EXPECT_EQ(pc->Counter(4), slow ? 0xFDFF : 0x1234);
-    UnitSelectBits = 0x00;  // unit 4
+    vo->UnitSelectBits = 0x00;  // unit 4
     vo->WriteRegister(10, 2);
     EXPECT_EQ(pc->MotorBits(), 2);
     EXPECT_EQ(vo->ReadRegister(7), 0);
-    UnitSelectBits = 0x30;
+    vo->UnitSelectBits = 0x30;
     EXPECT_EQ(pc->Register(1, 10), 0);
   }
 }

@@ -41,7 +41,6 @@ class SimFixture : public ::testing::Test {
     platform::SetMessageSink(nullptr);
     if (installed_) platform::ReplaceBackend(std::move(previous_));
     installed_ = false;
-    UnitSelectBits = 0x30;
   }
 
   // Builds a simulator from `config`, installs it and runs InitInstrument;
@@ -68,7 +67,6 @@ class SimFixture : public ::testing::Test {
     std::unique_ptr<platform::Backend> replaced = platform::ReplaceBackend(std::move(backend));
     if (!installed_) previous_ = std::move(replaced);
     installed_ = true;
-    UnitSelectBits = 0x30;  // the library's unit at load
     init_status = InitInstrument(0);
   }
 

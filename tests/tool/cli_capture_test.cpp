@@ -238,6 +238,56 @@ TEST_F(Cli, AutoRangingSettlesInTwoShortCapturesAlsoForAnUnmeasuredTriggerChanne
   EXPECT_EQ(r.out.find("forced"), std::string::npos) << r.out;
 }
 
+// The frequency counts periods through a band wide against noise, gives
+// none for a signal without periods, and warns where the rate may alias.
+TEST_F(Cli, FrequencyHoldsUnderNoiseIsNoneForNoiseAndWarnsOfAliasing) {
+  struct Case {
+    std::string simulate, rate;
+    double hertz;  // 0: no frequency
+    bool alias;
+  };
+  for (const Case& c : {Case{"ch1=sine,1,1000;noise=0.2", "100000", 1000, false},
+                        Case{"ch1=square,0.5,250;noise=0.2", "200000", 250, false},
+                        Case{"ch1=noise,0.2,0", "100000", 0, false}, Case{"ch1=sine,1,150000", "200000", 50000, true}}) {
+    SCOPED_TRACE(c.simulate);
+    const Result r = Run({"--simulate=" + c.simulate, "capture", "--channels", "1", "--rate", c.rate, "--length",
+                          "4000", "--range", "8", "--trigger", "none", "-o", "f.csv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto at = r.out.find("frequency ");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    if (c.hertz == 0) {
+      EXPECT_EQ(r.out.compare(at, 17, "frequency unknown"), 0) << r.out;
+      continue;
+    }
+    const std::string text = r.out.substr(at + 10);
+    const double value = std::stod(text) * (text.find(" kHz") < text.find(" Hz") ? 1000 : 1);
+    EXPECT_NEAR(value, c.hertz, c.hertz * 0.02) << r.out;
+    EXPECT_EQ(r.out.find("may be aliased") != std::string::npos, c.alias) << r.out;
+  }
+}
+
+// One rule for ranges: the smallest that holds the value, none beyond the
+// largest; settling spans the record, so a slow signal gets the range that
+// holds its peaks; clipping on the largest range says so.
+TEST_F(Cli, RangesAreTheSmallestThatHoldsAndSettleOverTheWholeRecord) {
+  Result r = Run({kSignals, "capture", "--channels", "1", "--range", "3", "--length", "20", "-o", "r.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("CH1 (range 4 V)"), std::string::npos) << r.out;
+  r = Run({kSignals, "capture", "--range", "100", "-o", "r.csv"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("beyond the instrument's largest range"), std::string::npos) << r.err;
+
+  r = Run({"--simulate=ch1=sine,1,10", "capture", "--channels", "1", "--rate", "200000", "--length", "32760", "-o",
+           "slow.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("CH1 (range 2 V)"), std::string::npos) << r.out;
+
+  r = Run({"--simulate=ch1=sine,100,1000", "capture", "--channels", "1", "--length", "200", "-o", "big.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("the input exceeds the instrument's largest range"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("try a larger --range"), std::string::npos) << r.out;
+}
+
 TEST_F(Cli, ForcedTriggerClippingAndAShortRecordAreMarkedWithAHint) {
   // 1.5 V peak on the 0.4 V range, a level the signal never reaches.
   Result r =
@@ -283,10 +333,10 @@ TEST_F(Cli, RateIsTheNearestTheInstrumentMakesInFewDigits) {
   struct Case {
     std::string simulate, rate, header, asked;
   };
-  for (const Case& c : {Case{"--simulate", "120000", "100000 Hz", "(the nearest rate to the 120000 Hz asked)"},
-                        Case{"--simulate=variant=0x11", "390000", "400000 Hz", "400000 Hz (the nearest"},
-                        Case{"--simulate", "30000", "30769.23 Hz", "30769.23 Hz (the nearest"},
-                        Case{"--simulate", "50000", "50000 Hz", "50000 Hz, "}}) {
+  for (const Case& c : {Case{"--simulate", "120000", "100000 Hz", "rate 100 kHz (the nearest rate to the 120 kHz asked)"},
+                        Case{"--simulate=variant=0x11", "390000", "400000 Hz", "400 kHz (the nearest"},
+                        Case{"--simulate", "30000", "30769.23 Hz", "30.76923 kHz (the nearest"},
+                        Case{"--simulate", "50000", "50000 Hz", "50 kHz, "}}) {
     SCOPED_TRACE(c.rate);
     const Result r = Run({c.simulate, "capture", "--rate", c.rate, "--length", "20", "--range", "2", "-o", "r.csv"});
     ASSERT_EQ(r.status, 0) << r.err;

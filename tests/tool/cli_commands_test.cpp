@@ -20,7 +20,7 @@ TEST_F(Cli, BadInputGivesOneMessageAndLeavesNoFile) {
       {{"frobnicate"}, "frobnicate"},
       {{"--simulate", "capture", "--rate", "fast", "-o", "x.csv"}, "--rate \"fast\" is not a number"},
       {{"--simulate", "capture", "--rate", "1e6", "-o", "x.csv"}, "above the instrument's maximum of 200000 Hz"},
-      {{"--simulate", "capture", "--range", "3", "-o", "old.csv"}, "no such range"},
+      {{"--simulate", "capture", "--range", "81", "-o", "old.csv"}, "beyond the instrument's largest range"},
       {{"--simulate", "capture", "--range", "auto,-1", "-o", "x.csv"}, "--range"},
       {{"--simulate", "capture", "--length", "40000", "-o", "x.csv"}, "the longest record is 32760"},
       {{"--simulate", "capture", "--length", "0", "-o", "x.csv"}, "--length"},
@@ -129,6 +129,18 @@ TEST_F(Cli, HelpShowsTypesUnitsDefaultsExitCodesAndExamples) {
   for (const char* text : {"Exit status:", "130", "no instrument found", "Examples:", "ru3 --simulate info"}) {
     EXPECT_NE(top.out.find(text), std::string::npos) << text << "\n" << top.out;
   }
+  EXPECT_NE(top.out.find("trace, serve)"), std::string::npos) << top.out;
+  // Each command's help ends with its own exit statuses and examples.
+  for (const auto& [command, own, foreign] : {std::tuple<const char*, const char*, const char*>{
+                                                  "dac", "ru3 dac 2.5 -1", "ru3 capture --rate"},
+                                              {"info", "ru3 info", "130"},
+                                              {"trace", "ru3 trace init.trace", "ru3 --simulate info\n"},
+                                              {"serve", "ru3 serve --listen", "ru3 capture --rate"}}) {
+    const Result help = Run({command, "--help"});
+    ASSERT_EQ(help.status, 0) << command;
+    EXPECT_NE(help.out.find(own), std::string::npos) << help.out;
+    EXPECT_EQ(help.out.find(foreign), std::string::npos) << help.out;
+  }
   const Result capture = Run({"capture", "--help"});
   ASSERT_EQ(capture.status, 0);
   for (const char* text : {"--rate HZ", "--range V|auto=auto", "--kind KIND", "default 1000", "--size WxH", "NAME.sr",
@@ -137,13 +149,32 @@ TEST_F(Cli, HelpShowsTypesUnitsDefaultsExitCodesAndExamples) {
   }
 }
 
+// A unit that does not answer is said to, not measured as what the status
+// lines float at; unit 1 answers.
+TEST_F(Cli, AUnitThatDoesNotAnswerIsSaidPlainly) {
+  for (const auto& [simulate, unit, command] :
+       {std::tuple<const char*, const char*, const char*>{"--simulate=units=1", "2", "info"},
+        {"--simulate", "3", "capture"}}) {
+    std::vector<std::string> args = {simulate, "--unit", unit, command};
+    if (std::string(command) == "capture") args.insert(args.end(), {"-o", "u.csv"});
+    const Result r = Run(args);
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+    EXPECT_NE(r.err.find(std::string("unit ") + unit + " does not answer"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "u.csv"));
+  }
+  const Result one = Run({"--simulate=units=1", "--unit", "1", "capture", "--length", "1", "-o", "u.csv"});
+  ASSERT_EQ(one.status, 0) << one.err;
+  EXPECT_NE(one.out.find(", 1 sample, "), std::string::npos) << one.out;
+  EXPECT_EQ(Run({"--simulate=units=5", "info"}).status, 2);
+}
+
 TEST_F(Cli, DacSaysTheVoltagesTheOutputsTook) {
   const Result r = Run({"--simulate", "dac", "2.5", "-1", "--for", "0"});
   ASSERT_EQ(r.status, 0) << r.err;
   // -1 V is no 12-bit step: the output takes the nearest, code 1843.
-  EXPECT_NE(r.err.find("DAC outputs at 2.5 V and -1.000977 V (-1 V asked)"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("DAC outputs at 2.5 V and -1.000977 V (-1 V asked)"), std::string::npos) << r.out;
   const Result top = Run({"--simulate", "dac", "10", "0", "--for", "0"});
-  EXPECT_NE(top.err.find("at 9.995117 V (10 V asked) and 0 V"), std::string::npos) << top.err;
+  EXPECT_NE(top.out.find("at 9.995117 V (10 V asked) and 0 V"), std::string::npos) << top.out;
 }
 
 }  // namespace

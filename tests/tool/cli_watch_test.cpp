@@ -21,6 +21,16 @@ TEST_F(Cli, WatchDrawsFramesUntilItsCount) {
   for (const std::string& line : Lines(r.out)) EXPECT_LE(line.size(), 78u) << line;
 }
 
+// Before the first timer-driven record the buffers hold nothing measured:
+// the first frame still shows a measured record, never codes of 0.
+TEST_F(Cli, WatchShowsOnlyMeasuredRecords) {
+  const Result r = Run({"--simulate=ch1=dc,0.3", "watch", "--channels", "1", "--range", "2", "--timeout", "100",
+                        "--frames", "1", "--interval", "10"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("min 0.2998"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("CLIPPED"), std::string::npos) << r.out;
+}
+
 // A terminal: watch hides the cursor while it draws in place, and gives the
 // cursor back however it ends.
 TEST_F(Cli, WatchInATerminalRedrawsInPlaceAndRestoresTheCursor) {

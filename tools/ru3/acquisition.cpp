@@ -297,12 +297,13 @@ void ApplyAcquisition(const Acquisition& a) {
     const auto& wanted = a.range[static_cast<std::size_t>(ch - 1)];
     double range = available.back();
     if (wanted) {
+      // The smallest range that holds the value; none holds more than the largest.
       const auto match = std::find_if(available.begin(), available.end(),
-                                      [&](double r) { return std::fabs(r - *wanted) <= 1e-9 * r; });
+                                      [&](double r) { return *wanted <= r * (1 + 1e-9); });
       if (match == available.end()) {
         std::string list;
         for (double r : available) list += (list.empty() ? "" : ", ") + Volts(r);
-        throw Failure("--range " + Volts(*wanted) + ": the instrument has no such range (it has " + list + ")",
+        throw Failure("--range " + Volts(*wanted) + ": beyond the instrument's largest range (it has " + list + ")",
                       kExitUsage);
       }
       range = *match;

@@ -72,8 +72,9 @@ std::vector<double> AvailableRanges();
 // The range of a channel as the instrument has it now.
 double RangeOf(int channel);
 
-// Sets the acquisition up on the open instrument; refuses (Failure) values
-// the instrument lacks: a range not in its list, a rate beyond its clock.
+// Sets the acquisition up on the open instrument: a range is the smallest
+// the instrument has that holds the value; refuses (Failure) a range beyond
+// the largest and a rate beyond its clock.
 // Auto-ranged channels are left on the largest range (SettleRanges in
 // capture.h chooses theirs).
 void ApplyAcquisition(const Acquisition& acquisition);

@@ -23,11 +23,13 @@ constexpr std::uint16_t kLowestWord = 0x0000;
 constexpr std::uint16_t kHighestWord = 0xFFF0;
 
 // Settling: the share of a range a peak may fill, the shortest and longest
-// settling capture, and the longest time one may take.
+// settling capture, the longest time one may take (longer records are
+// settled on their first 2 s), and the lowest rate it runs at when the
+// record's own rate allows the time.
 constexpr double kFill = 0.9;
 constexpr long kSettleMinSamples = 100;
 constexpr long kSettleMaxSamples = 2000;
-constexpr double kSettleWindow = 0.5;  // s
+constexpr double kSettleWindow = 2.0;  // s
 constexpr double kSettleMinRate = 4000;
 
 void CheckInterrupted() {
@@ -82,6 +84,7 @@ void Describe(const Acquisition& a, Record& record) {
     (void)GetTriggerHys(static_cast<std::uint32_t>(record.trigger.channel), &record.trigger.hysteresis);
   }
   if (a.rate) record.asked_rate = *a.rate;
+  record.largest_range = AvailableRanges().back();
 }
 
 void SetRange(int ch, double volts) {
@@ -149,6 +152,8 @@ void InstallInterruptHandler() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
+// The one place the tool reads a timer-driven record and what it was
+// measured with (rate, pre-trigger samples, ranges, trigger).
 Record CurrentRecord(const Acquisition& a) {
   Record record;
   record.sample_rate = GetSampleFrequencyF();
@@ -213,20 +218,25 @@ void SettleRanges(const Acquisition& a, Progress& progress) {
   // The library's own auto-ranging would step a range again at each arming.
   for (int ch : settle) Check(SetAutoRanging(static_cast<std::uint32_t>(ch), 0), "switching auto-ranging off");
 
-  // Short and free-running, at the record's rate or faster, over at most
-  // half a second; the channels to settle are measured even when the record
-  // leaves one out (a trigger channel).
+  // Free-running, over the record's own duration (the slowest signal the
+  // record shows has a period as long as the record): at the record's rate
+  // or faster while that takes at most kSettleMaxSamples, else at the rate
+  // at which they span it. The channels to settle are measured even when
+  // the record leaves one out (a trigger channel).
   const double max_rate = GetMaxSampleFrequencyF();
   Acquisition record_timing = a;
   record_timing.rate = GetSampleFrequencyF();
   record_timing.length = GetRecordLength();
-  const double record_time = static_cast<double>(*record_timing.length) / *record_timing.rate;
+  const double window =
+      std::min(static_cast<double>(*record_timing.length) / *record_timing.rate, kSettleWindow);
   Acquisition timing = a;
   timing.channels = settle;
   // The record's rate is one the clock makes, and so are the bounds.
-  timing.rate = std::min(std::max(*record_timing.rate, kSettleMinRate), max_rate);
-  const long samples = std::clamp(std::lround(std::min(record_time, kSettleWindow) * *timing.rate), kSettleMinSamples,
-                                  kSettleMaxSamples);
+  double rate = std::min(std::max(*record_timing.rate, kSettleMinRate), max_rate);
+  if (window * rate > kSettleMaxSamples) rate = NearestRate(kSettleMaxSamples / window, max_rate);
+  timing.rate = rate;
+  const long samples =
+      std::clamp(std::lround(window * rate), kSettleMinSamples, kSettleMaxSamples + kSettleMaxSamples / 10);
   timing.length = samples;
   timing.pre_share = 0;
   ApplyTiming(timing);

@@ -58,8 +58,9 @@ Record Measure(const Acquisition& acquisition, Progress& progress);
 // Chooses the range of every auto-ranged channel (the trigger channel's too,
 // measured or not): a short capture on the largest range gives each input's
 // peak, a second on the range that holds it confirms it (and gives the peak
-// to within a step of the finer range). Both run free and short whatever the
-// record; then the acquisition's own timing and trigger are set again.
+// to within a step of the finer range). Both run free over the record's own
+// duration (up to 2 s) in at most about 2000 samples; then the acquisition's
+// own timing and trigger are set again.
 void SettleRanges(const Acquisition& acquisition, Progress& progress);
 
 // SettleRanges when auto-ranging, then one measurement.

@@ -37,4 +37,12 @@ std::string Engineering(double value, const char* unit) {
   return Decimal(value, 4) + " " + unit;
 }
 
+std::string RateText(double hertz) {
+  if (std::fabs(hertz) >= 1e6) return Decimal(hertz / 1e6) + " MHz";
+  if (std::fabs(hertz) >= 1e3) return Decimal(hertz / 1e3) + " kHz";
+  return Decimal(hertz) + " Hz";
+}
+
+std::string Count(long n, const char* noun) { return std::to_string(n) + " " + noun + (n == 1 ? "" : "s"); }
+
 }  // namespace ru3cli

@@ -17,4 +17,11 @@ std::string Quantity(double value, const char* unit, int digits = 7);
 // With an SI prefix and four significant digits: "1 kHz", "250 mV", "10 us".
 std::string Engineering(double value, const char* unit);
 
+// A sample rate as people read it, one way everywhere: "100 kHz",
+// "30.76923 kHz", "6.1 Hz" (up to seven significant digits).
+std::string RateText(double hertz);
+
+// A count with its noun: "1 sample", "512 samples".
+std::string Count(long n, const char* noun);
+
 }  // namespace ru3cli

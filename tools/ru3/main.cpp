@@ -123,11 +123,15 @@ int RunWatch(const GlobalOptions& global, const WatchCommandOptions& options) {
 
 // Closing the instrument sets the DAC to 0 V and the motors off, so the
 // outputs hold only while the tool keeps the instrument open.
+// What the outputs took goes to standard output (for scripts), how long
+// they hold to standard error.
 void Hold(const std::string& what, const std::string& seconds_text) {
+  std::printf("%s\n", what.c_str());
+  std::fflush(stdout);
   if (seconds_text.empty()) {
-    std::fprintf(stderr, "%s; holding until Ctrl-C (closing the instrument resets the outputs)\n", what.c_str());
+    std::fprintf(stderr, "holding until Ctrl-C (closing the instrument resets the outputs)\n");
   } else {
-    std::fprintf(stderr, "%s for %s s\n", what.c_str(), seconds_text.c_str());
+    std::fprintf(stderr, "holding for %s s\n", seconds_text.c_str());
   }
   const double seconds = seconds_text.empty() ? -1 : ParseNumber("--for", seconds_text);
   const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(std::max(seconds, 0.0));
@@ -161,7 +165,7 @@ int RunDac(const GlobalOptions& global, const std::array<std::string, 2>& volts_
   }
   CheckHoldTime(hold);
   InstallInterruptHandler();
-  Session session(global);
+  Session session(global, /*locate=*/false, /*measures=*/false);
   Check(SetDAC7394(volts[0], volts[1]), "setting the DAC outputs");
   std::string what = "DAC outputs at";
   for (std::size_t i = 0; i < 2; ++i) {
@@ -185,7 +189,7 @@ int RunMotor(const GlobalOptions& global, const std::array<std::string, 2>& stat
   const bool second = OnOff(states[1], 2);
   CheckHoldTime(hold);
   InstallInterruptHandler();
-  Session session(global);
+  Session session(global, /*locate=*/false, /*measures=*/false);
   Check(SetMotorOn(first ? 1 : 0, second ? 1 : 0), "switching the motor outputs");
   Hold(std::string("motor outputs ") + (first ? "on" : "off") + " and " + (second ? "on" : "off"), hold);
   return kExitOk;
@@ -210,6 +214,83 @@ int RunTrace(const std::string& file, bool registers, bool samples) {
   return kExitOk;
 }
 
+// Each command's --help ends with its own exit statuses and examples.
+constexpr const char* kInfoFooter = R"(
+Exit status:
+  0    the instrument was found (what and where it is on standard output)
+  2    bad command line or RU3_SIMULATOR configuration
+  3    no instrument found, or the --unit asked for does not answer (the message says why)
+
+Examples:
+  ru3 info
+  ru3 --simulate=variant=0x11 info
+)";
+
+constexpr const char* kCaptureFooter = R"(
+Exit status:
+  0    captured and saved
+  1    the instrument or a file refused
+  2    bad command line or RU3_SIMULATOR configuration
+  3    no instrument found, or the --unit asked for does not answer
+  130  interrupted (no partial file is left)
+
+Examples:
+  ru3 capture --rate 50000 --length 2000 --range auto --trigger ch1 --level 0.5 -o scope.csv --plot scope.png
+  ru3 capture --channels 1 --trigger none --count 10 --average -o mean.sr
+  ru3 --simulate='ch1=sine,1,1000;noise=0.05' capture --range 2 -o - | head
+)";
+
+constexpr const char* kWatchFooter = R"(
+Exit status:
+  0    the --frames asked for were drawn
+  1    the instrument refused
+  2    bad command line or RU3_SIMULATOR configuration
+  3    no instrument found, or the --unit asked for does not answer
+  130  ended with Ctrl-C
+
+Examples:
+  ru3 watch
+  ru3 watch --channels 1 --rate 20000 --length 1000 --interval 100
+)";
+
+constexpr const char* kOutputsFooter = R"(
+The values taken are printed on standard output; closing the instrument
+sets the DAC outputs to 0 V and the motors off.
+
+Exit status:
+  0    set, held, and closed (also when ended with Ctrl-C)
+  1    the instrument refused
+  2    bad command line or RU3_SIMULATOR configuration
+  3    no instrument found
+
+Examples:
+  ru3 dac 2.5 -1 --for 10
+  ru3 --unit 4 motor on off
+)";
+
+constexpr const char* kTraceFooter = R"(
+Exit status:
+  0    decoded
+  1    the decoded trace could not be written
+  2    the trace file cannot be read or is not a port trace
+
+Examples:
+  RU3_PORT_TRACE=init.trace ru3 --simulate info && ru3 trace init.trace
+  ru3 trace --registers --samples capture.trace | less
+)";
+
+constexpr const char* kServeFooter = R"(
+Exit status:
+  0    stopped by Ctrl-C or a termination signal, the instrument closed
+  1    a port is taken, or the instrument refused
+  2    bad command line or RU3_SIMULATOR configuration
+  3    no instrument found, or the --unit asked for does not answer
+
+Examples:
+  ru3 serve
+  ru3 serve --listen 0.0.0.0:8080 --scpi 5025 --token-file ~/.ru3-token
+)";
+
 constexpr const char* kFooter = R"(
 Each command has its own --help (ru3 capture --help).
 
@@ -227,7 +308,8 @@ Examples:
 )";
 
 int Main(int argc, char** argv) {
-  CLI::App app{"ru3: the RU3 oscilloscope from the command line (info, capture, watch, dac, motor, trace)", "ru3"};
+  CLI::App app{"ru3: the RU3 oscilloscope from the command line (info, capture, watch, dac, motor, trace, serve)",
+               "ru3"};
   app.set_version_flag("--version", "ru3 1.0.0");
   app.require_subcommand(1);
   app.fallthrough();
@@ -277,6 +359,13 @@ int Main(int argc, char** argv) {
 
   ru3serve::ServeOptions serve_options;
   CLI::App* serve = ru3serve::AddServeCommand(app, serve_options);
+  info->footer(kInfoFooter);
+  capture->footer(kCaptureFooter);
+  watch->footer(kWatchFooter);
+  dac->footer(kOutputsFooter);
+  motor->footer(kOutputsFooter);
+  trace_command->footer(kTraceFooter);
+  serve->footer(kServeFooter);
 
   // The first word that is no option (or an option's value) names the
   // command: say so plainly when it names none.
@@ -289,7 +378,7 @@ int Main(int argc, char** argv) {
     if (word.rfind('-', 0) == 0) continue;
     const auto known = app.get_subcommands([&](const CLI::App* command) { return command->check_name(word); });
     if (known.empty()) {
-      throw Failure("unknown command \"" + word + "\" (commands: info, capture, watch, dac, motor, trace)", kExitUsage);
+      throw Failure("unknown command \"" + word + "\" (commands: info, capture, watch, dac, motor, trace, serve)", kExitUsage);
     }
     break;
   }

@@ -341,15 +341,15 @@ class Painter {
       cairo_line_to(cr_, edge + out * s * 1.6, y + s);
       cairo_close_path(cr_);
       cairo_fill(cr_);
-      SetColour(cr_, colour);
-      const std::string label = "trigger " + Number(trig.level) + " V";
-      Text(cr_, left ? left_ + s : right_ - s, y - s * 0.8, label, left ? Align::kLeft : Align::kRight);
     }
   }
 
   std::string Title() const {
-    std::string title = "RU3  " + Engineering(record_.sample_rate, "Hz") + "  " + std::to_string(record_.length()) +
-                        " samples  trigger " + record_.trigger.source;
+    // The trigger level is said here, not drawn over the traces: the arrow on
+    // the channel's axis marks it.
+    std::string title = "RU3  sample rate " + RateText(record_.sample_rate) + "  " +
+                        Count(static_cast<long>(record_.length()), "sample") + "  trigger " + record_.trigger.source;
+    if (record_.trigger.channel != 0) title += " at " + Number(record_.trigger.level) + " V";
     if (record_.trigger.forced) title += " forced";
     if (record_.averaged > 1) title += "  mean of " + std::to_string(record_.averaged);
     return title;

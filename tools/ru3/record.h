@@ -32,6 +32,7 @@ struct Record {
   Trigger trigger;
   int averaged = 1;       // number of measurements averaged into this record
   double asked_rate = 0;  // Hz, the rate asked for when given (the instrument makes the nearest)
+  double largest_range = 0;  // volts, the instrument's largest input range (0: unknown)
 
   std::size_t length() const { return channels.empty() ? 0 : channels.front().volts.size(); }
   double TimeOf(std::size_t i) const {
@@ -44,7 +45,10 @@ struct ChannelSummary {
   std::size_t samples = 0;  // positions that hold a sample
   std::size_t missing = 0;  // positions without one
   double min = 0, max = 0, mean = 0, rms = 0, peak_to_peak = 0;
-  std::optional<double> frequency;  // Hz, when at least two full periods are seen
+  std::optional<double> frequency;  // Hz, when at least one even period is seen
+  // The frequency is close to the Nyquist rate (under 5 samples a period) or
+  // its periods are uneven: the signal may be aliased.
+  bool may_alias = false;
 };
 
 ChannelSummary Summarise(const std::vector<double>& volts, double sample_rate);

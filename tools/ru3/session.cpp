@@ -3,10 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -217,7 +219,43 @@ std::string NoInstrumentReason(const std::string& trace_path) {
   return "nothing answering on the printer ports";
 }
 
-Session::Session(const GlobalOptions& options, bool locate) {
+bool UnitAnswers() {
+  // 500 samples at 10 kHz: the record is busy for 50 ms, far longer than the
+  // first poll takes. A busy status missed once (the host paused) gets a
+  // second try; a unit that is never busy fails both at once.
+  std::uint8_t mode = RU3_MODE_CH12, source = RU3_TRIG_CH1;
+  (void)GetMeasureMode(&mode);
+  (void)GetTriggerSource(&source);
+  double rate = GetSampleFrequencyF();
+  const std::int32_t length = GetRecordLength();
+  const std::int32_t post = GetPostSamples();
+  double probe_rate = 10000;
+  (void)SetMeasureMode(RU3_MODE_CH1);
+  (void)SetTriggerSource(RU3_TRIG_NONE);
+  (void)SetSampleFrequencyF(&probe_rate);
+  (void)SetRecordLength(500);
+  (void)SetPostSamples(500);
+  bool answers = false;
+  for (int attempt = 0; attempt < 2 && !answers; ++attempt) {
+    if (ADC_Start() != RU3_OK) break;
+    if (ADC_Ready() != 0) continue;  // never busy, or the record already over
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(600);
+    while (!answers && std::chrono::steady_clock::now() < until) {
+      answers = ADC_Ready() != 0;
+      if (!answers) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (!answers) break;  // busy for ever: the status lines float
+  }
+  if (!answers) (void)ADC_Abort();
+  (void)SetMeasureMode(mode);
+  (void)SetTriggerSource(source);
+  (void)SetSampleFrequencyF(&rate);
+  (void)SetRecordLength(static_cast<std::uint32_t>(length));
+  (void)SetPostSamples(static_cast<std::uint32_t>(post));
+  return answers;
+}
+
+Session::Session(const GlobalOptions& options, bool locate, bool measures) {
   ApplySimulate(options);
   location_.simulated = std::getenv("RU3_SIMULATOR") != nullptr;
   std::optional<TemporaryTrace> own;
@@ -270,6 +308,13 @@ Session::Session(const GlobalOptions& options, bool locate) {
   if (own) own_trace_ = own->Release();
   if (options.unit != 0) {
     Check(SetActiveRU3(static_cast<std::uint32_t>(options.unit)), "selecting unit " + std::to_string(options.unit));
+    if (measures && !UnitAnswers()) {
+      Close();
+      throw Failure("unit " + std::to_string(options.unit) +
+                        " does not answer: its status never changes when a record is armed on it (is a unit " +
+                        std::to_string(options.unit) + " on this port? unit 1 answers)",
+                    kExitNoInstrument);
+    }
   }
 }
 

@@ -39,7 +39,10 @@ class Session {
  public:
   // Throws Failure (exit status kExitNoInstrument) with the reason when no
   // instrument is found. With `locate`, traces the opening to learn the port.
-  explicit Session(const GlobalOptions& options, bool locate = false);
+  // With `measures`, the unit chosen by --unit must show that it
+  // measures (UnitAnswers): else Failure (kExitNoInstrument). The DAC and
+  // motor commands pass false: those outputs give nothing back to check.
+  explicit Session(const GlobalOptions& options, bool locate = false, bool measures = true);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -61,6 +64,13 @@ class Session {
   std::uintmax_t trace_offset_ = 0;
   std::string own_trace_;  // a temporary trace this session removes
 };
+
+// Whether the selected unit answers: a short free-running record armed on it
+// shows the busy status first and then the record complete. A unit that does
+// not hang on the port leaves the status lines floating (busy for ever), one
+// without a sample memory reads the same status whatever is armed (never
+// busy): either way its status never changes. The settings are restored.
+bool UnitAnswers();
 
 // "LPTn" for a base address, from the simulator's configuration or the
 // system's printer-port list; empty when unknown.

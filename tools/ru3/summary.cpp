@@ -26,6 +26,7 @@ std::string SummaryLine(const Channel& channel, double sample_rate) {
                      Volts(s.min) + ", max " + Volts(s.max) + ", mean " + Volts(s.mean) + ", rms " + Volts(s.rms) +
                      ", p-p " + Volts(s.peak_to_peak) + ", ";
   line += s.frequency ? "frequency " + Engineering(*s.frequency, "Hz") : std::string("frequency unknown");
+  if (s.frequency && s.may_alias) line += " (may be aliased: raise --rate)";
   if (s.missing > 0) line += " (" + std::to_string(s.missing) + " positions without a sample)";
   if (channel.clipped > 0) line += ", CLIPPED";
   return line;
@@ -60,9 +61,10 @@ std::vector<std::string> RecordNotes(const Record& record) {
   }
   for (const Channel& ch : record.channels) {
     if (ch.clipped == 0) continue;
+    const bool largest = record.largest_range > 0 && ch.range >= record.largest_range;
     notes.push_back("CH" + std::to_string(ch.number) + " clipped: " + std::to_string(ch.clipped) +
-                    " samples at the ends of the " + Quantity(ch.range, "V") +
-                    " range, the input went beyond it: try a larger --range, or auto");
+                    " samples at the ends of the " + Quantity(ch.range, "V") + " range, the input went beyond it" +
+                    (largest ? ": the input exceeds the instrument's largest range" : ": try a larger --range, or auto"));
   }
   const std::size_t gap = LeadingGap(record);
   if (gap > 0 && gap < record.length() && record.pre_samples > 0) {
@@ -77,11 +79,11 @@ std::vector<std::string> RecordNotes(const Record& record) {
 }
 
 void PrintSummary(std::FILE* out, const Record& record, const std::string& title) {
-  std::string heading = title + ": " + Quantity(record.sample_rate, "Hz");
+  std::string heading = title + ": sample rate " + RateText(record.sample_rate);
   if (record.asked_rate > 0 && std::fabs(record.asked_rate - record.sample_rate) > 1e-9 * record.sample_rate) {
-    heading += " (the nearest rate to the " + Quantity(record.asked_rate, "Hz") + " asked)";
+    heading += " (the nearest rate to the " + RateText(record.asked_rate) + " asked)";
   }
-  heading += ", " + std::to_string(record.length()) + " samples, trigger " + record.trigger.source;
+  heading += ", " + Count(static_cast<long>(record.length()), "sample") + ", trigger " + record.trigger.source;
   if (record.trigger.channel != 0) heading += " at " + Volts(record.trigger.level);
   if (record.trigger.forced) heading += " (forced)";
   if (record.averaged > 1) heading += ", mean of " + std::to_string(record.averaged);

@@ -65,7 +65,7 @@ std::string CompactSummary(const Channel& channel, double sample_rate) {
   std::string line = "CH" + std::to_string(channel.number) + " " + Quantity(channel.range, "V") + ": min " +
                      Decimal(s.min, 4) + " max " + Decimal(s.max, 4) + " mean " + Decimal(s.mean, 4) + " rms " +
                      Decimal(s.rms, 4) + " p-p " + Decimal(s.peak_to_peak, 4) + " V";
-  line += s.frequency ? "  " + Engineering(*s.frequency, "Hz") : std::string("  f ?");
+  line += s.frequency ? "  " + Engineering(*s.frequency, "Hz") + (s.may_alias ? " aliased?" : "") : std::string("  f ?");
   if (channel.clipped > 0) line += "  CLIPPED";
   return line;
 }
@@ -135,8 +135,9 @@ std::vector<std::string> RenderFrame(const Record& record, int cols, int rows, b
   }
 
   std::vector<std::string> lines;
-  std::string heading = "RU3 watch  frame " + std::to_string(frame) + "  " + Engineering(record.sample_rate, "Hz") +
-                        "  " + std::to_string(record.length()) + " samples  trigger " + record.trigger.source;
+  std::string heading = "RU3 watch  frame " + std::to_string(frame) + "  " + RateText(record.sample_rate) +
+                        "  " + Count(static_cast<long>(record.length()), "sample") + "  trigger " +
+                        record.trigger.source;
   if (record.trigger.channel != 0) heading += " at " + Engineering(record.trigger.level, "V");
   heading += "  Ctrl-C stops";
   lines.push_back(Fit(heading, cols));
@@ -182,6 +183,10 @@ void Watch(const Acquisition& acquisition, const WatchOptions& options) {
     // record and its read-out would convert the record with the wrong range.
     Progress progress(::isatty(STDERR_FILENO) != 0);
     SettleRanges(acquisition, progress);
+    // Timer-driven measuring tells no one when its first record has come, and
+    // until then the channel buffers hold nothing measured: one record
+    // measured block-style fills them first, so every frame shows a record.
+    (void)Measure(acquisition, progress);
   }
   TerminalGuard terminal_guard(terminal);
   MeasuringGuard measuring;

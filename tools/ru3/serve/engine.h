@@ -22,6 +22,7 @@
 #include "../capture.h"
 #include "../record.h"
 #include "../session.h"
+#include "measure.h"
 
 namespace ru3serve {
 
@@ -32,12 +33,18 @@ struct Error {
   explicit operator bool() const { return code != 0; }
 };
 
+// The shortest record, samples: the tool's.
+constexpr long kShortestRecord = 1;
+
 // The acquisition as the instrument holds it, read back after every change.
+// Volts (ranges, trigger level and hysteresis) are at the probe tip: the
+// instrument's times the channel's probe factor.
 struct Settings {
   std::array<bool, 2> on{true, true};
   std::array<double, 2> range{8, 8};  // volts full scale
   std::array<bool, 2> autorange{false, false};
   std::array<int, 2> coupling{RU3_COUPLING_DC, RU3_COUPLING_DC};
+  std::array<double, 2> probe{1, 1};  // attenuation factor of each channel's probe
   double rate = 0;                    // Hz, as the clock runs
   long length = 0;                    // samples per channel
   double pre = 0.5;                   // share of the record before the trigger
@@ -46,6 +53,7 @@ struct Settings {
   double hysteresis = 0;              // volts
   int kind = RU3_KIND_RISING;         // a RU3_KIND_ code
   long timeout_ms = 0;                // -1: wait for ever
+  int averages = 1;                   // records averaged into each published one; 1: none
   std::array<double, 2> dac{0, 0};    // volts
   std::array<bool, 2> motor{false, false};
   std::string state = "run";  // "run", "stop" or "single"
@@ -61,10 +69,12 @@ struct Frame {
     std::vector<double> volts;         // NaN: no sample
     bool clipped = false;              // a sample at either end of the range
     ru3cli::ChannelSummary summary;
+    Figures figures;
   };
   std::uint64_t seq = 0;
   std::uint64_t generation = 0;  // of the settings it was armed with
   bool forced = false;           // the trigger was forced after the time-out
+  int averaged = 1;              // records averaged into this one
   double rate = 0;
   long pre_samples = 0;
   Settings settings;
@@ -118,7 +128,7 @@ class Engine {
   void Call(std::function<void()> work);
   Error ApplyHere(const std::string& key, const Value& value);
   void ReadBack();
-  void Publish(bool forced);
+  bool Publish(bool forced);
   void Arm();
 
   std::vector<double> ranges_;
@@ -141,6 +151,22 @@ class Engine {
   bool armed_ = false;
   ru3cli::TriggerForcing forcing_;
   std::uint64_t armed_generation_ = 0;
+
+  // The records taken so far towards the next averaged one: sums per
+  // position of the samples (a position without a sample adds nothing).
+  struct Averaging {
+    int taken = 0;
+    std::uint64_t generation = 0;
+    bool forced = false;
+    std::vector<std::vector<double>> volts, codes;
+    std::vector<std::vector<int>> counts;
+    std::vector<bool> clipped;
+    void Restart() { taken = 0; }
+    // Folds `frame` in; once `n` records are in, makes `frame` their mean
+    // and returns true.
+    bool Add(Frame& frame, int n);
+  };
+  Averaging averaging_;
 
   std::unique_ptr<ru3cli::Session> session_;
   std::thread thread_;

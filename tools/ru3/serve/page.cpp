@@ -22,11 +22,10 @@
 
 #include "../csv.h"
 #include "../failure.h"
-#include "../output_file.h"
-#include "../plot.h"
 #include "../record_files.h"
 #include "../thin.h"
 #include "http_front.h"
+#include "snapshot.h"
 #include "ru3/ru3.h"
 
 namespace ru3serve {
@@ -45,6 +44,7 @@ json SettingsJson(const Settings& s) {
                         {"range", s.range[k]},
                         {"auto", s.autorange[k]},
                         {"coupling", s.coupling[k] == RU3_COUPLING_AC ? "ac" : "dc"},
+                        {"probe", s.probe[k]},
                         {"dac", s.dac[k]},
                         {"motor", s.motor[k]}});
   }
@@ -244,20 +244,11 @@ void PageServer::Impl::Save(const httplib::Request& req, httplib::Response& res)
     res.set_content(std::string(data, size), "text/csv");
     std::free(data);
   } else if (format == "png") {
-    char dir[] = "/tmp/ru3-serve-XXXXXX";
-    if (!::mkdtemp(dir)) return Refuse(res, 500, "no temporary directory");
-    const std::string path = std::string(dir) + "/plot.png";
     try {
-      ru3cli::OutputFile file(path);
-      ru3cli::DrawPlot(record, ru3cli::PlotFormat::kPng, {1000, 600}, file);
-      file.Commit();
-      res.set_content(ReadFile(path), "image/png");
+      res.set_content(PlotPng(*frame, {1000, 600}), "image/png");
     } catch (const std::exception& e) {
-      Refuse(res, 500, e.what());
+      return Refuse(res, 500, e.what());
     }
-    ::unlink(path.c_str());
-    ::rmdir(dir);
-    if (res.status >= 400) return;
   } else if (format == "sr") {
     try {
       res.set_content(ru3cli::SigrokSession(record), "application/zip");
@@ -347,6 +338,7 @@ PageServer::PageServer(Engine& engine, PageOptions options, const Listening& lis
   const Source page[] = {
       {"/", "index.html", "text/html; charset=utf-8"},
       {"/app.js", "app.js", "text/javascript; charset=utf-8"},
+      {"/axes.js", "axes.js", "text/javascript; charset=utf-8"},
       {"/app.css", "app.css", "text/css; charset=utf-8"},
       {"/uPlot.iife.min.js", "node_modules/uplot/dist/uPlot.iife.min.js", "text/javascript; charset=utf-8"},
       {"/uPlot.min.css", "node_modules/uplot/dist/uPlot.min.css", "text/css; charset=utf-8"},

@@ -109,6 +109,13 @@ bool ParseParam(std::string_view text, Param& param) {
   return false;
 }
 
+// A unit whose header ends in '?'.
+bool IsQuery(std::string_view unit) {
+  std::size_t end = 0;
+  while (end < unit.size() && unit[end] != ' ' && unit[end] != '\t') ++end;
+  return end > 0 && unit[end - 1] == '?';
+}
+
 // Units of each quantity; a plain number fits any.
 bool UnitFits(Quantity quantity, const std::string& unit) {
   switch (quantity) {
@@ -166,6 +173,7 @@ void ScpiSession::Push(int code, const std::string& detail) {
     if (c == '"' || static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '\'';
   }
   if (text.size() > 200) text.resize(200);
+  ++pushed_;
   if (errors.size() >= kMostErrors) {
     errors.back() = {-350, ErrorText(-350)};
     return;
@@ -175,28 +183,50 @@ void ScpiSession::Push(int code, const std::string& detail) {
 
 void ScpiSession::Overrun() { Push(-363, "line too long, dropped"); }
 
+std::string ScpiSession::ErrorReply() const {
+  if (errors.empty()) return "-100,\"" + std::string(ErrorText(-100)) + "\"";
+  return std::to_string(errors.back().first) + ",\"" + errors.back().second + "\"";
+}
+
+void ScpiSession::Answer(const std::string& text, bool& first) {
+  sent_ = (first || (*send_)(";")) && (*send_)(text);
+  first = false;
+}
+
 bool ScpiSession::Execute(std::string_view line, const Send& send) {
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+  send_ = &send;
+  sent_ = true;
+  bool first = true;
+  // A line refused whole still answers, when it asks, with the error.
+  bool refused = false;
+  auto refuse = [&](int code, const char* detail) {
+    refused = true;
+    Push(code, detail);
+    if (line.find('?') != std::string_view::npos) Answer(ErrorReply(), first);
+  };
   for (char c : line) {
     const auto byte = static_cast<unsigned char>(c);
     if ((byte < 0x20 && c != '\t') || byte > 0x7E) {
-      Push(-101, "non-printable byte in the line");
-      return true;
+      refuse(-101, "non-printable byte in the line");
+      break;
     }
   }
   std::vector<std::string_view> units;
-  if (!Split(line, ';', units)) {
-    Push(-151, "unterminated string");
-    return true;
-  }
+  if (!refused && !Split(line, ';', units)) refuse(-151, "unterminated string");
   std::vector<std::string> path;  // the header path the next relative unit starts from
-  bool first = true;
-  send_ = &send;
-  sent_ = true;
-  for (std::string_view unit : units) {
-    unit = Trim(unit);
+  for (std::size_t i = 0; !refused && sent_ && i < units.size(); ++i) {
+    const std::string_view unit = Trim(units[i]);
     if (unit.empty()) continue;
-    if (!Unit(unit, path, first) || !sent_) break;
+    if (!Unit(unit, path, first)) {
+      // The rest of the line is left undone; when it or the failed unit
+      // asks, the error is its answer, so no client waits in vain.
+      bool asks = false;
+      for (std::size_t j = i; j < units.size(); ++j) asks = asks || IsQuery(Trim(units[j]));
+      if (asks && sent_) Answer(ErrorReply(), first);
+      break;
+    }
+    if (!sent_) break;
   }
   if (!first && sent_) sent_ = send("\n");
   return sent_;
@@ -293,11 +323,11 @@ bool ScpiSession::Unit(std::string_view unit, std::vector<std::string>& path, bo
     Push(-108, std::string(header));
     return false;
   }
+  const std::uint64_t pushed = pushed_;
   std::string answer = found->handler(*this, call);
-  if (call.query) {
-    sent_ = (first || (*send_)(";")) && (*send_)(answer);
-    first = false;
-  }
+  // A query that failed answers with its error, never with an empty line.
+  if (call.query && answer.empty() && pushed_ != pushed) answer = ErrorReply();
+  if (call.query) Answer(answer, first);
   return true;
 }
 

@@ -52,6 +52,9 @@ class ScpiSession {
   int source = 1;            // channel
   std::string format = "WORD";  // BYTE, WORD or ASC
   bool big_endian = true;
+  std::size_t first = 1, last = 0;  // :WAVeform:STARt and :STOP, 1-based; last 0: the record's end
+  int average_count = 8;            // :ACQuire:COUNt while the type is NORMal
+  std::uint64_t ter_seq = 0;        // the newest record :TER? has reported
   std::uint8_t ese = 0, sre = 0, esr = 0;
   bool authorised = false;
   std::string token;
@@ -60,9 +63,13 @@ class ScpiSession {
 
  private:
   bool Unit(std::string_view unit, std::vector<std::string>& path, bool& first);
+  // The newest error as :SYSTem:ERRor? gives it: the answer of a failed query.
+  std::string ErrorReply() const;
+  void Answer(const std::string& text, bool& first);
 
   const Send* send_ = nullptr;  // of the line being executed
   bool sent_ = true;
+  std::uint64_t pushed_ = 0;  // errors pushed so far
 
   Engine& engine_;
 };

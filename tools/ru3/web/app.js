@@ -18,6 +18,15 @@ const view = {
   drawTimes: [],
 };
 window.ru3 = view;
+// For the page's tests: the axis labels as drawn, and the divisions.
+view.labels = () => scopeAxes.labels();
+view.divisions = () => {
+  const [t0, t1] = span();
+  return { time: (t1 - t0) / scopeAxes.DIVISIONS_X, volts: [rangeOf(1) * 2 / scopeAxes.DIVISIONS_Y, rangeOf(2) * 2 / scopeAxes.DIVISIONS_Y],
+    x: plot.axes[0]._splits.length - 1, y: plot.axes[1]._splits.length - 1,
+    canvas: [plot.ctx.canvas.width / (plot.pxRatio || 1), plot.ctx.canvas.height / (plot.pxRatio || 1)],
+    tdiv: $('tdiv').textContent, vdiv: [$('ch1-vdiv').textContent, $('ch2-vdiv').textContent] };
+};
 
 let plot = null;
 let dragLevel = null;  // level in volts while the marker is dragged
@@ -50,12 +59,14 @@ function showRole(role) {
   $('take').hidden = role === 'control';
 }
 
-function fillRanges(ranges) {
-  for (const id of ['ch1-range', 'ch2-range']) {
-    const select = $(id);
-    select.innerHTML = '<option value="auto">auto</option>' +
-      ranges.map((r) => `<option value="${r}">±${fmt(r, 'V')}</option>`).join('');
-  }
+// The instrument's ranges at each channel's probe tip.
+let ranges = [];
+const probes = [1, 1];
+function fillRanges(k) {
+  const select = $(`ch${k + 1}-range`), value = select.value;
+  select.innerHTML = '<option value="auto">auto</option>' +
+    ranges.map((r) => r * probes[k]).map((r) => `<option value="${r}">±${fmt(r, 'V')}</option>`).join('');
+  select.value = value;
 }
 
 // Settings into the controls, but not into one the user is editing.
@@ -68,14 +79,16 @@ function showSettings(s, force) {
   for (const k of [0, 1]) {
     const c = s.channels[k], p = 'ch' + (k + 1);
     set(p + '-on', c.on);
+    if (c.probe !== probes[k]) { probes[k] = c.probe; fillRanges(k); }
     set(p + '-range', c.auto ? 'auto' : String(c.range));
     set(p + '-coupling', c.coupling);
+    $(p + '-vdiv').textContent = fmt(c.range * 2 / scopeAxes.DIVISIONS_Y, 'V');
   }
   set('rate', s.rate);
   set('length', s.length);
   set('pre', s.pre);
   $('pre-out').textContent = Math.round(s.pre * 100) + ' %';
-  $('tdiv').textContent = fmt(s.length / s.rate / 10, 's');
+  $('tdiv').textContent = fmt(s.length / s.rate / scopeAxes.DIVISIONS_X, 's');
   set('source', s.source);
   if (dragLevel === null) set('level', +s.level.toPrecision(6));
   set('kind', s.kind);
@@ -101,6 +114,15 @@ function rangeOf(ch) {
   const s = view.header && view.header.settings;
   return s ? s.channels[ch - 1].range : 1;
 }
+
+// The record's time span, [first, last] in seconds (0 at the trigger).
+function span() {
+  const h = view.header;
+  if (!h || !h.rate) return [0, 1];
+  return [h.t0, h.t0 + h.length / h.rate];
+}
+
+const noLabels = (u, splits) => splits.map(() => '');
 
 function drawMarks(u) {
   const h = view.header;
@@ -144,21 +166,25 @@ function makePlot() {
   const opts = {
     width, height: Math.max(300, Math.min(560, window.innerHeight - 260)),
     scales: {
-      x: { time: false },
+      x: { time: false, range: () => span() },
       v1: { range: () => [-rangeOf(1), rangeOf(1)] },
       v2: { range: () => [-rangeOf(2), rangeOf(2)] },
     },
+    // The graticule: 10 divisions across, 8 down; the labels are drawn by
+    // scopeAxes (axes.js), so uPlot's own stay empty.
     axes: [
-      { stroke: '#aaa', grid: { stroke: '#333' }, values: (u, ticks) => ticks.map((t) => fmt(t, 's')) },
-      { scale: 'v1', size: 72, stroke: '#f2d200', grid: { stroke: '#333' }, values: (u, t) => t.map((v) => fmt(v, 'V')) },
-      { scale: 'v2', size: 72, side: 1, stroke: '#29d3ff', grid: { show: false }, values: (u, t) => t.map((v) => fmt(v, 'V')) },
+      { stroke: '#aaa', grid: { stroke: '#333' }, size: 30, splits: () => scopeAxes.splits(...span(), scopeAxes.DIVISIONS_X), values: noLabels },
+      { scale: 'v1', stroke: '#f2d200', grid: { stroke: '#333' }, size: () => scopeAxes.axisSize(rangeOf(1)),
+        splits: () => scopeAxes.splits(-rangeOf(1), rangeOf(1), scopeAxes.DIVISIONS_Y), values: noLabels },
+      { scale: 'v2', side: 1, stroke: '#29d3ff', grid: { show: false }, size: () => scopeAxes.axisSize(rangeOf(2)),
+        splits: () => scopeAxes.splits(-rangeOf(2), rangeOf(2), scopeAxes.DIVISIONS_Y), values: noLabels },
     ],
     series: [
       { label: 'time', value: (u, v) => fmt(v, 's') },
       { label: 'CH1', scale: 'v1', stroke: '#f2d200', width: 1.5, value: (u, v) => fmt(v, 'V') },
       { label: 'CH2', scale: 'v2', stroke: '#29d3ff', width: 1.5, value: (u, v) => fmt(v, 'V') },
     ],
-    hooks: { draw: [drawMarks] },
+    hooks: { draw: [drawMarks, (u) => scopeAxes.draw(u, span(), [rangeOf(1), rangeOf(2)], ['#f2d200', '#29d3ff'])] },
   };
   plot = new uPlot(opts, [[0], [null], [null]], $('plot'));
   const over = plot.over;
@@ -283,7 +309,9 @@ async function start() {
   const state = await r.json();
   if (!r.ok) { say(state.error || 'HTTP ' + r.status); return; }
   $('serial').textContent = 'serial ' + state.serial;
-  fillRanges(state.ranges);
+  ranges = state.ranges;
+  fillRanges(0);
+  fillRanges(1);
   showSettings(state.settings, true);
   showRole(state.role);
   makePlot();

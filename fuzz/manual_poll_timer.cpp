@@ -1,10 +1,8 @@
-// PollTimer without a thread (RU3_MANUAL_POLL_TIMER, the fuzz build): the
-// host fires the ticks with TickPollTimers. A tick takes the library lock
+// PollTimer without a thread, for the fuzz build: the harness fires the
+// ticks with TickPollTimers. A tick takes the library lock
 // like the threaded timer's, and a timer destroyed from its own tick ends
 // cleanly because the list holds the timers' state weakly.
-#include "platform/manual_poll_timer.h"
-
-#ifdef RU3_MANUAL_POLL_TIMER
+#include "manual_poll_timer.h"
 
 #include <algorithm>
 #include <vector>
@@ -38,21 +36,18 @@ void PollTimer::SetEnabled(bool enabled) { impl_->enabled = enabled; }
 
 bool PollTimer::Enabled() const { return impl_->enabled; }
 
+}  // namespace ru3::platform
+
+namespace ru3::fuzz {
+
 void TickPollTimers() {
-  std::lock_guard lock(LibraryMutex());
+  using platform::PollTimer;
+  std::lock_guard lock(platform::LibraryMutex());
   // A copy: a tick may create or destroy timers.
-  const std::vector<std::weak_ptr<PollTimer::Impl>> timers = Timers();
+  const std::vector<std::weak_ptr<PollTimer::Impl>> timers = platform::Timers();
   for (const auto& weak : timers) {
     if (const std::shared_ptr<PollTimer::Impl> timer = weak.lock(); timer && timer->enabled) timer->on_tick();
   }
 }
 
-}  // namespace ru3::platform
-
-#else
-
-namespace ru3::platform {
-void TickPollTimers() {}
-}  // namespace ru3::platform
-
-#endif
+}  // namespace ru3::fuzz

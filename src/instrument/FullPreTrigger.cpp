@@ -34,8 +34,7 @@ constexpr long double kLongestHoldOffTicks = 2147483647.0L;
 // Whole ticks that must have passed since the arm.
 std::uint32_t HoldOffTicks(const VOz3& instrument) {
   const long double freq = instrument.rSampleFreq > 0.0L ? instrument.rSampleFreq : kLowestSampleFreq;
-  const long double ms =
-      (static_cast<long double>(instrument.lPreSamples) + kHoldOffMarginSamples) * 1000.0L / freq;
+  const long double ms = (static_cast<long double>(instrument.lPreSamples) + kHoldOffMarginSamples) * 1000.0L / freq;
   const long double ticks = std::ceil(ms) + 1.0L;
   return ticks >= kLongestHoldOffTicks ? static_cast<std::uint32_t>(kLongestHoldOffTicks)
                                        : static_cast<std::uint32_t>(ticks);

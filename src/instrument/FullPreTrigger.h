@@ -21,7 +21,7 @@ class VOz3;
 struct TRecordFacts {
   std::uint32_t nSequence = 0;  // 0: no record read yet; then 1, 2, ... (wraps past 0 to 1)
   long double rSampleFreq = 0.0L;
-  std::array<long double, 3> arRange{};  // [1..2] full scale, volts
+  std::array<long double, 3> arRange{};       // [1..2] full scale, volts
   std::array<std::uint8_t, 3> abyCoupling{};  // [1..2]
   std::int32_t nUnit = 1;
   std::int32_t lLength = 0;           // positions of the record
@@ -33,13 +33,13 @@ struct TRecordFacts {
 };
 
 struct TRecordExtension {
-  bool bOn = false;           // the host's choice; off after every opening
-  bool bHoldingOff = false;   // armed on the never-firing source, pre-trigger part not yet full
-  bool bForcePending = false; // a force came during the hold-off: it fires when the hold-off ends
-  bool bHeldOffAtArm = false; // the record under way was armed with the hold-off
+  bool bOn = false;                                // the host's choice; off after every opening
+  bool bHoldingOff = false;                        // armed on the never-firing source, pre-trigger part not yet full
+  bool bForcePending = false;                      // a force came during the hold-off: it fires when the hold-off ends
+  bool bHeldOffAtArm = false;                      // the record under way was armed with the hold-off
   std::array<std::uint8_t, 3> abyArmedCoupling{};  // [1..2], couplings the record was armed with
-  std::uint8_t byArmedUnitBits = 0;  // unit-select bits of the unit it was armed on
-  std::int32_t lFirstStored = 0;  // first buffer position the last channel read stored
+  std::uint8_t byArmedUnitBits = 0;                // unit-select bits of the unit it was armed on
+  std::int32_t lFirstStored = 0;                   // first buffer position the last channel read stored
   TRecordFacts Record;
 };
 

@@ -57,7 +57,7 @@ class FullRecords : public FullPreTriggerApi {
 TEST_F(FullRecords, HoldOffFillsThePreTriggerPartAndKeepsTheCrossingAtIt) {
   std::uint8_t on = 9;
   ASSERT_EQ(Ext_GetFullPreTrigger(&on), RU3_OK);
-  EXPECT_EQ(on, 0);  // off by default
+  EXPECT_EQ(on, 0);                // off by default
   EXPECT_EQ(Info().sequence, 0u);  // nothing read yet
 
   std::vector<std::uint16_t> ch1(kLength);
@@ -65,7 +65,8 @@ TEST_F(FullRecords, HoldOffFillsThePreTriggerPartAndKeepsTheCrossingAtIt) {
   const RU3RecordInfo off = Info();
   EXPECT_EQ(off.sequence, 1u);
   EXPECT_EQ(off.full_pretrigger, 0);
-  EXPECT_EQ(off.first_sample, std::find_if(ch1.begin(), ch1.end(), [](auto w) { return w != RU3_NO_SAMPLE; }) - ch1.begin());
+  EXPECT_EQ(off.first_sample,
+            std::find_if(ch1.begin(), ch1.end(), [](auto w) { return w != RU3_NO_SAMPLE; }) - ch1.begin());
 
   ASSERT_EQ(Ext_SetFullPreTrigger(2), RU3_BAD_VALUE);
   ASSERT_EQ(Ext_SetFullPreTrigger(1), RU3_OK);

@@ -38,7 +38,7 @@ def test_measure_gives_the_signals_in_volts_on_a_time_axis(scope):
     assert ch1[record.pre_samples - 1] < 0 <= ch1[record.pre_samples + 1]
 
 
-def test_records_are_full_unless_the_hold_off_is_off_and_their_facts_are_the_libraries(scope):
+def test_records_are_full_unless_the_hold_off_is_off_and_carry_the_librarys_facts(scope):
     scope.pre_trigger = 0.9
     assert scope.full_pretrigger is True  # the default
     full = [scope.measure(), scope.measure()]

@@ -15,7 +15,7 @@ import threading
 
 SONAME = "libru3.so.1"
 
-# Codes of ru3.h.
+# Codes of ru3.h (ru3_codes.h).
 #: The code of a position that received no sample. No sample has it: a
 #: sample's low four bits are always 0.
 NO_SAMPLE = 0x7FFF

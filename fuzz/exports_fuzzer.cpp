@@ -126,8 +126,8 @@ void Player::Wait(int ms) {
   // A wait ends early once the timer has measured a few records: a second of
   // timer-driven measuring is hundreds of records, all alike.
   constexpr std::uint64_t kMaxRecords = 2;
-  const std::uint64_t records = pc_.Records().records;
-  for (int i = 0; i < ms && pc_.Records().records - records < kMaxRecords && pc_.NowNs() < kWaitBudgetNs; ++i) {
+  const std::uint64_t records = truth_.Records().records;
+  for (int i = 0; i < ms && truth_.Records().records - records < kMaxRecords && pc_.NowNs() < kWaitBudgetNs; ++i) {
     pc_.AdvanceTime(1'000'000);
     last_tick_ms_ = pc_.NowNs() / 1'000'000;
     const std::uint64_t accesses = pc_.AccessCount();

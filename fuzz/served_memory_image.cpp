@@ -4,7 +4,12 @@
 #include <array>
 #include <optional>
 
-namespace ru3::fuzz {
+#include "instrument/DUDA3.h"
+#include "platform/host.h"
+
+namespace ru3 {
+
+namespace fuzz {
 
 bool ServedImagePc::ServeMemoryImage(std::uint8_t* image, std::size_t size) {
   // Unit 1 is selected when both unit-select bits of the data byte are set.
@@ -18,4 +23,13 @@ bool ServedImagePc::ServeMemoryImage(std::uint8_t* image, std::size_t size) {
   return true;
 }
 
-}  // namespace ru3::fuzz
+}  // namespace fuzz
+
+// The fuzz build's loader, in place of the library's (MemoryImage.cpp).
+void VOz3::LoadMemoryImage() {
+  auto* pc = dynamic_cast<fuzz::ServedImagePc*>(&platform::CurrentBackend());
+  if (pc != nullptr && pc->ServeMemoryImage(abyMemory.data(), abyMemory.size())) return;
+  ReadMemory(0, static_cast<std::uint16_t>(abyMemory.size()), abyMemory.data());
+}
+
+}  // namespace ru3

@@ -131,7 +131,7 @@ void Truth::After(HostAct act, std::uint16_t status) {
       break;
   }
 
-  const sim::RecordState now = pc_.Records();
+  const RecordState now = oracle_.State();
   static const bool print = std::getenv("RU3_FUZZ_PRINT") != nullptr;
   if (print && open_) PrintState(act, now);
   if (open_) {
@@ -191,7 +191,7 @@ void Truth::After(HostAct act, std::uint16_t status) {
 
 // RU3_FUZZ_PRINT: after every call, what the library holds beside what the
 // instrument had at its last arming (to follow a finding step by step).
-void Truth::PrintState(HostAct act, const sim::RecordState& now) {
+void Truth::PrintState(HostAct act, const RecordState& now) {
   double range[3] = {};
   std::uint8_t auto_ranging[3] = {};
   std::uint8_t unit = 0;
@@ -211,7 +211,7 @@ void Truth::PrintState(HostAct act, const sim::RecordState& now) {
                now.input[1].full_scale_volts, now.cut_short ? ", cut short" : "");
 }
 
-void Truth::CheckArming(const sim::RecordState& now, HostAct act) {
+void Truth::CheckArming(const RecordState& now, HostAct act) {
   if (!other_unit_) clock_due_ = false;
   if (act == HostAct::kTimerTick && !measuring_) Violated("after DoMeasure(0) no further arming happens");
   const bool read_since = now.read_outs != read_outs_at_arming_;
@@ -299,7 +299,7 @@ bool Truth::Alike(const Reported& a, const Reported& b) {
 // A record the poll has just read (timer-driven or synchronous) is the one it
 // armed, on the settings the library reports for it: one sample rate, the
 // post count, the front end and the trigger set-up as armed.
-void Truth::CheckDelivered(const sim::RecordState& now) const {
+void Truth::CheckDelivered(const RecordState& now) const {
   if (now.cut_short || now.read_out_record != now.records || now.records == 0) return;
   const Reported reported = Report();
   if (now.rate_changed) Violated("a delivered record was sampled at one rate");
@@ -319,7 +319,7 @@ void Truth::CheckDelivered(const sim::RecordState& now) const {
   if (!Alike(reported, armed_with_)) Violated("a delivered record was armed on the settings the library reports");
 }
 
-void Truth::TakeRecord(const sim::RecordState& now) {
+void Truth::TakeRecord(const RecordState& now) {
   record_.known = false;
   // A record whose run was stopped before it ended, or that a new arming has
   // overwritten already, is no measurement the checks can know.

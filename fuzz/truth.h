@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "record_oracle.h"
 #include "sim/simulator.h"
 
 namespace ru3::fuzz {
@@ -40,7 +41,8 @@ enum class HostAct : std::uint8_t {
 
 class Truth {
  public:
-  explicit Truth(sim::SimulatedPc& pc) : pc_(pc) {}
+  // Follows `pc`'s records from now on (see RecordOracle).
+  explicit Truth(sim::SimulatedPc& pc) : pc_(pc), oracle_(pc) {}
 
   // Before and after every host call (or timer tick). `status` is the call's
   // answer where it has one.
@@ -55,15 +57,17 @@ class Truth {
   // The host set channel `ch`'s range (SetSensitivity answered 0).
   void RangeChosen(std::uint32_t ch);
 
+  // The records the simulated instrument has started and read out so far.
+  [[nodiscard]] const RecordState& Records() const { return oracle_.State(); }
   [[nodiscard]] bool Open() const { return open_; }
   [[nodiscard]] bool SelectedUnit() const { return selected_unit_; }
 
  private:
-  void CheckArming(const sim::RecordState& now, HostAct act);
-  void PrintState(HostAct act, const sim::RecordState& now);
-  void TakeRecord(const sim::RecordState& now);
+  void CheckArming(const RecordState& now, HostAct act);
+  void PrintState(HostAct act, const RecordState& now);
+  void TakeRecord(const RecordState& now);
   void CheckClock() const;
-  void CheckDelivered(const sim::RecordState& now) const;
+  void CheckDelivered(const RecordState& now) const;
 
   // What the library reports of the settings a record is measured with.
   struct Reported {
@@ -79,13 +83,14 @@ class Truth {
   static Reported Report();
 
   sim::SimulatedPc& pc_;
+  RecordOracle oracle_;
   bool open_ = false;
   bool measuring_ = false;       // timer-driven measuring is switched on
   bool selected_unit_ = false;   // some unit was selected since the last opening
   bool other_unit_ = false;      // the register traffic addresses a unit other than the measuring one
   bool clock_due_ = false;       // back on the measuring unit, its clock not programmed since
   std::uint64_t accesses_before_ = 0;
-  sim::RecordState seen_;        // the simulator's records after the last check
+  RecordState seen_;        // the oracle's records after the last check
   std::array<int, 3> armed_range_{};   // [ch]: range the last record was started on; 0 = unknown
   bool range_set_ = true;        // the host set ranges since the last record started
   std::uint64_t read_outs_at_arming_ = 0;

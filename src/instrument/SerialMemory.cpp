@@ -125,11 +125,6 @@ void VOz3::ReadMemory(std::uint16_t address, std::uint16_t count, std::uint8_t* 
   BusStop();
 }
 
-void VOz3::LoadMemoryImage() {
-  if (platform::CurrentBackend().ServeMemoryImage(abyMemory.data(), abyMemory.size())) return;
-  ReadMemory(0, static_cast<std::uint16_t>(abyMemory.size()), abyMemory.data());
-}
-
 std::uint8_t VOz3::ImageByte(int address) const {
   if (address < 0 || address >= static_cast<int>(abyMemory.size())) return 0;
   return abyMemory[static_cast<std::size_t>(address)];

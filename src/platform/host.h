@@ -13,7 +13,6 @@
 // operating system.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -79,13 +78,6 @@ class Backend {
 
   // Makes everything written so far durable (the port trace's file).
   virtual void Flush() {}
-
-  // A back end that holds the instrument's serial memory itself may hand the
-  // whole image over in one piece, the bytes a read of the memory over the
-  // bus would give now, instead of the hundred thousand port accesses of that
-  // read. False (every back end of the library): read it over the bus. The
-  // fuzz build's simulated PC serves it (fuzz/served_memory_image.h).
-  virtual bool ServeMemoryImage(std::uint8_t* /*image*/, std::size_t /*size*/) { return false; }
 };
 
 // The current back end and its choice: declared here for every layer, defined

@@ -53,27 +53,10 @@ void Instrument::WriteRegister(int unit, int r, std::uint8_t value, std::uint64_
   u.regs[static_cast<std::size_t>(r)] = value;
   if (r == 5) u.dac.OnRegister5(old, value);
   if (r == 9) u.dac.OnRegister9(value);
-  const bool starts = r == 13 && (old & 8) == 0 && (value & 9) == 9;
-  if (unit != 0 && r == 15 && value == 3) ++records_.other_unit_read_outs;
-  if (unit != 0 && starts) ++records_.other_unit_arms;
+  if (observer_ != nullptr) Tell(unit, r, old, value);
   if (unit != 0) return;
-  const double rate_before = acquisition_.State().sample_rate_hz;
-  if (starts) {
-    ++records_.records;
-    records_.input = {front_end_.State(0), front_end_.State(1)};
-    records_.trigger_source = u.regs[10];
-    records_.sample_rate_hz = rate_before;
-    records_.post_count = acquisition_.counter(4);
-    records_.rate_changed = false;
-    records_.cut_short = false;
-  } else if (r == 13 && (old & 9) == 9 && (value & 8) == 0 && acquisition_.State().running) {
-    records_.cut_short = true;
-  }
-  if (r == 15 && value == 3) {
-    ++records_.read_outs;
-    records_.read_out_record = records_.records;
-    if (acquisition_.State().half_steps != pointer_read_back_) ++records_.reads_past_pointer;
-  }
+  // The rate before the write, only for a listener to compare.
+  const double rate_before = observer_ != nullptr ? acquisition_.SampleRateHz() : 0.0;
 
   switch (r) {
     case 1:
@@ -116,9 +99,20 @@ void Instrument::WriteRegister(int unit, int r, std::uint8_t value, std::uint64_
   }
   // Only while the record runs in its own mode: the read-out's seek runs
   // the clock faster, after the record has ended.
-  if (records_.records != 0 && !records_.rate_changed && (u.regs[13] & 9) == 9) {
-    const AcquisitionState after = acquisition_.State();
-    if (after.running && after.sample_rate_hz != rate_before) records_.rate_changed = true;
+  if (observer_ != nullptr && (u.regs[13] & 9) == 9 && acquisition_.State().running &&
+      acquisition_.SampleRateHz() != rate_before) {
+    observer_->RateChanged();
+  }
+}
+
+void Instrument::Tell(int unit, int r, std::uint8_t old, std::uint8_t value) {
+  if (r == 13 && (old & 8) == 0 && (value & 9) == 9) {
+    observer_->RecordStarting(*this, unit);
+  } else if (unit == 0 && r == 13 && (old & 9) == 9 && (value & 8) == 0 && acquisition_.State().running) {
+    observer_->RecordCutShort();
+  }
+  if (r == 15 && value == 3) {
+    observer_->LaneSelected(unit, unit == 0 && acquisition_.State().half_steps != pointer_read_back_);
   }
 }
 

@@ -49,6 +49,31 @@ class Dac {
   int selected_ = -1;
 };
 
+class Instrument;
+
+// What a test bench may follow of the records the units start and read out,
+// told at those events (a few per record), never at a plain port access. The
+// simulator's behaviour does not depend on whether anyone listens.
+class InstrumentObserver {
+ public:
+  virtual ~InstrumentObserver() = default;
+  // Unit `unit` (0..3; 0 measures) starts a record: register 13's run bit
+  // rises with sample writing on, as arming writes it (the read-out's seek
+  // writes nothing and is no record). Told before the write takes effect:
+  // the instrument shows the set-up the record starts with.
+  virtual void RecordStarting(const Instrument& /*instrument*/, int /*unit*/) {}
+  // A register-13 write stops the measuring unit's running record before
+  // its post-trigger count has ended it.
+  virtual void RecordCutShort() {}
+  // The measuring unit's sample clock changed its rate at a register write
+  // while it ran in a record's own mode (not the read-out's faster seek).
+  virtual void RateChanged() {}
+  // Register 15 of unit `unit` selects the sample lane (one per channel a
+  // read-out reads). `past_pointer` (the measuring unit only): the record has
+  // gone on writing since the write pointer was last read back.
+  virtual void LaneSelected(int /*unit*/, bool /*past_pointer*/) {}
+};
+
 class Instrument {
  public:
   explicit Instrument(const SimConfig& config);
@@ -66,7 +91,8 @@ class Instrument {
   [[nodiscard]] const Acquisition& acquisition() const { return acquisition_; }
   // Changes an input signal at `now` (samples before keep the old signal).
   void SetSource(int ch, const SignalSource& source, std::uint64_t now);
-  [[nodiscard]] const RecordState& records() const { return records_; }
+  // Null: nobody listens.
+  void SetObserver(InstrumentObserver* observer) { observer_ = observer; }
 
  private:
   struct Unit {
@@ -78,6 +104,8 @@ class Instrument {
   // Index 0..3 of the unit the data byte addresses.
   static int UnitOf(std::uint8_t data) { return 3 - ((data >> 4) & 3); }
   void WriteRegister(int unit, int r, std::uint8_t value, std::uint64_t now);
+  // Tells the observer what a register write starts, stops or selects.
+  void Tell(int unit, int r, std::uint8_t old, std::uint8_t value);
   [[nodiscard]] std::uint8_t ReadBack(int r, std::uint64_t now);
 
   std::array<Unit, 4> units_{};
@@ -87,7 +115,7 @@ class Instrument {
   AnalogInputs inputs_;
   Acquisition acquisition_;
   Eeprom eeprom_;
-  RecordState records_;
+  InstrumentObserver* observer_ = nullptr;
   std::int64_t pointer_read_back_ = -1;  // the write pointer's half-steps when registers 0, 1 were last read back
 };
 

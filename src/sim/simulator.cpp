@@ -195,7 +195,7 @@ void SimulatedPc::SetWallClockCoupling(bool on) {
 
 void SimulatedPc::AdvanceTime(std::uint64_t ns) { now_ns_ += ns; }
 
-RecordState SimulatedPc::Records() const { return instrument_->records(); }
+void SimulatedPc::SetObserver(InstrumentObserver* observer) { instrument_->SetObserver(observer); }
 
 std::optional<SimulatedPc::PortLatches> SimulatedPc::InstrumentPort() const {
   if (instrument_base_ == 0) return std::nullopt;

@@ -35,6 +35,7 @@
 namespace ru3::sim {
 
 class Instrument;
+class InstrumentObserver;
 
 // ---- Configuration ---------------------------------------------------------
 
@@ -140,28 +141,6 @@ struct AcquisitionState {
   double sample_rate_hz = 0.0;     // rate the sample clock produces now
 };
 
-// What the measuring unit held when it last started a record (register 13's
-// run bit rising with sample writing on, as arming does; the read-out's seek
-// writes nothing and is no record), and what has been read out since.
-struct RecordState {
-  std::uint64_t records = 0;                  // records started so far
-  std::array<InputStageState, 2> input{};     // both channels' front end at the start
-  std::uint8_t trigger_source = 0;            // register 10 at the start
-  double sample_rate_hz = 0.0;                // rate of the sample clock at the start
-  std::uint16_t post_count = 0;               // counter 4 at the start
-  bool rate_changed = false;  // the sample clock's rate changed while it ran
-  bool cut_short = false;  // its run was stopped by a register write before the post-trigger count ended it
-  std::uint64_t read_outs = 0;                // sample-lane selections (one per channel read) so far
-  std::uint64_t read_out_record = 0;          // `records` at the last of them
-  // Sample-lane selections made after the record had gone on writing past the
-  // write pointer as last read back (a read-out begun before the record ended).
-  std::uint64_t reads_past_pointer = 0;
-  // Sample-lane selections addressed to another unit, which has no sample memory.
-  std::uint64_t other_unit_read_outs = 0;
-  // Records started on another unit (its register 13 as arming writes it).
-  std::uint64_t other_unit_arms = 0;
-};
-
 // ---- The simulated PC ------------------------------------------------------
 
 class SimulatedPc : public platform::Backend {
@@ -203,7 +182,9 @@ class SimulatedPc : public platform::Backend {
 
   [[nodiscard]] std::uint64_t NowNs() const { return now_ns_; }
   [[nodiscard]] std::uint64_t AccessCount() const { return accesses_; }
-  [[nodiscard]] RecordState Records() const;
+  // Who follows the records the units start and read out (instrument.h);
+  // null: nobody. Not owned.
+  void SetObserver(InstrumentObserver* observer);
   // Port accesses outside every port whose device is open (held) now.
   [[nodiscard]] std::uint64_t UnclaimedAccesses() const { return unclaimed_accesses_; }
 

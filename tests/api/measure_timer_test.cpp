@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/measure_fixture.h"
+#include "support/record_watch.h"
 
 namespace ru3 {
 namespace {
@@ -23,6 +24,11 @@ using test::kRecord;
 
 class MeasureTimer : public test::MeasureFixture {
  protected:
+  void SetUp() override {
+    MeasureFixture::SetUp();
+    sim().SetObserver(&records_);
+  }
+
   // `ms` of time pass, then the poll timer ticks (if it runs).
   void Tick(std::uint64_t ms = 1) {
     sim().AdvanceTime(ms * 1'000'000);
@@ -33,7 +39,7 @@ class MeasureTimer : public test::MeasureFixture {
   // records started at that moment (0 if none came).
   std::uint64_t TickUntilRecord() {
     std::uint64_t started = 0;
-    Object().OnMeasurementReady = [&](VOz3*) { started = sim().Records().records; };
+    Object().OnMeasurementReady = [&](VOz3*) { started = records_.records; };
     for (int i = 0; i < 2000 && started == 0; ++i) Tick();
     Object().OnMeasurementReady = nullptr;
     return started;
@@ -45,6 +51,7 @@ class MeasureTimer : public test::MeasureFixture {
     return *std::max_element(ch1.begin(), ch1.end());
   }
 
+  test::RecordWatch records_;  // outlives the simulated PC, which TearDown drops
   std::lock_guard<platform::LibraryLock> lock_{platform::LibraryMutex()};
 };
 
@@ -61,9 +68,9 @@ TEST_F(MeasureTimer, StartMeasurementMeasuresAfreshAfterTimerDrivenMeasuring) {
   rate = 10000;
   ASSERT_EQ(SetSampleFrequency(&rate), RU3_OK);
   SetRange(1, 0.4);
-  const std::uint64_t records = sim().Records().records;
+  const std::uint64_t records = records_.records;
   ASSERT_EQ(StartMeasurement(), RU3_OK);
-  EXPECT_EQ(sim().Records().records, records + 1);
+  EXPECT_EQ(records_.records, records + 1);
   EXPECT_GT(MaxRaw1(), kOnFourTenths);
   EXPECT_EQ(GetSampleFrequency(), 10000);
 }
@@ -82,7 +89,7 @@ TEST_F(MeasureTimer, ARecordUnderWayWhenTheTimebaseOrTriggerChangesIsArmedAgain)
     SCOPED_TRACE(name);
     Tick();
     ASSERT_TRUE(Object().bArmed);
-    const std::uint64_t armed = sim().Records().records;
+    const std::uint64_t armed = records_.records;
     change();
     // The record delivered first was started after the change.
     EXPECT_GT(TickUntilRecord(), armed);
@@ -98,7 +105,7 @@ TEST_F(MeasureTimer, ARecordIsPolledAndReadOnTheUnitItWasArmedOn) {
   ASSERT_NE(TickUntilRecord(), 0U);
   ASSERT_EQ(SetDAC7394(1.0, -1.0), RU3_OK);
   ASSERT_EQ(SetActiveRU3(1), RU3_OK);
-  EXPECT_EQ(sim().Records().other_unit_read_outs, 0U);
+  EXPECT_EQ(records_.other_unit_read_outs, 0U);
   std::vector<double> ch1(kRecord), ch2(kRecord);
   ASSERT_EQ(GetMeasurement(ch1.data(), ch2.data()), RU3_OK);
   EXPECT_NEAR(Peak(ch1), 0.3, 2 * 2.0 / 2048);
@@ -115,7 +122,7 @@ TEST_F(MeasureTimer, ARangeTheHostSetsOverridesAPendingAutoRangingStep) {
     SetRange(1, 2.0);
     ASSERT_EQ(SetAutoRanging(1, 1), RU3_OK);
     ASSERT_EQ(StartMeasurement(), RU3_OK);
-    EXPECT_EQ(sim().Records().input[0].range, 5);  // 2 V
+    EXPECT_EQ(records_.input[0].range, 5);  // 2 V
     ASSERT_EQ(SetAutoRanging(1, 0), RU3_OK);
   }
 }
@@ -130,11 +137,11 @@ TEST_F(MeasureTimer, AFetchWhileARecordIsUnderWayHasTheTimerArmAgain) {
   ASSERT_EQ(DoMeasure(-1), RU3_OK);
   Tick();
   ASSERT_TRUE(Object().bArmed);
-  const std::uint64_t armed = sim().Records().records;
+  const std::uint64_t armed = records_.records;
   std::vector<std::uint16_t> ch1(kRecord), ch2(kRecord);
   ASSERT_EQ(ADC_GetData(ch1.data(), ch2.data()), RU3_OK);
   EXPECT_GT(TickUntilRecord(), armed);
-  EXPECT_FALSE(sim().Records().rate_changed);
+  EXPECT_FALSE(records_.rate_changed);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@ set(RU3_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/ru3)
 
 install(TARGETS ru3 EXPORT ru3Targets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development)
-install(FILES ${PROJECT_SOURCE_DIR}/include/ru3/ru3.h
+install(FILES ${PROJECT_SOURCE_DIR}/include/ru3/ru3.h ${PROJECT_SOURCE_DIR}/include/ru3/ru3_extension.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ru3 COMPONENT development)
 install(EXPORT ru3Targets NAMESPACE ru3:: DESTINATION ${RU3_CMAKE_DIR} COMPONENT development)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/ru3Config.cmake.in

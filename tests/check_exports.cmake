@@ -1,9 +1,17 @@
 cmake_minimum_required(VERSION 3.25)
 # Asserts that the shared library's dynamic symbol table holds exactly the
-# functions of the export table in the public header: nothing of the C++
-# runtime, no unique symbols, no version nodes.
+# functions of the export tables in the public headers, the family's 115 and
+# the extension's: nothing of the C++ runtime, no unique symbols, no version
+# nodes.
 file(READ ${HEADER} header)
 string(REGEX MATCHALL "X\\([0-9]+, [A-Za-z0-9_]+\\)" entries "${header}")
+list(LENGTH entries n_family)
+if(NOT n_family EQUAL 115)
+  message(FATAL_ERROR "the family's export table has ${n_family} entries, not 115")
+endif()
+file(READ ${EXTENSION_HEADER} extension_header)
+string(REGEX MATCHALL "X\\([0-9]+, [A-Za-z0-9_]+\\)" extension_entries "${extension_header}")
+list(APPEND entries ${extension_entries})
 set(expected "")
 foreach(entry ${entries})
   string(REGEX REPLACE "X\\([0-9]+, ([A-Za-z0-9_]+)\\)" "\\1" name "${entry}")

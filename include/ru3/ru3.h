@@ -37,7 +37,8 @@
  *    0 V, 0x0000 is -range, 0xFFF0 is range*32752/32768; positions that
  *    received no sample hold the no-sample code RU3_NO_SAMPLE, 0x7FFF
  *    (-range/32768 in volts): the leading positions of a record whose trigger came before the
- *    memory was filled, and, after every read-out, every position of a
+ *    memory was filled (Ext_SetFullPreTrigger() in ru3_extension.h holds
+ *    the trigger off until it is), and, after every read-out, every position of a
  *    channel the measure mode does not measure.
  *
  * Threads:
@@ -730,5 +731,8 @@ RU3_API uint16_t RU3_CALL SetMotorOn(uint32_t first /* byte */, uint32_t second 
 
 #define RU3_EXPORT_COUNT 115    /**< named exports */
 #define RU3_ORDINAL_SLOTS 117   /**< ordinal slots of DLL.dll, 1 to 117 */
+
+/* The library's extension for modern hosts, after the family's 115. */
+#include "ru3_extension.h"
 
 #endif /* RU3_RU3_H */

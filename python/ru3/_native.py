@@ -1,5 +1,5 @@
 """The C library underneath: finding libru3, the signature of each of its
-115 exported functions for ctypes, and the codes of its header the package
+115 exported functions (and the extension's) for ctypes, and the codes of its header the package
 uses (named as in ru3.h without the RU3_ prefix).
 
 ``RU3_LIBRARY`` in the environment names the library file to load (a build
@@ -160,6 +160,42 @@ u16 SetMotorOn(u32, u32)
 """
 
 
+# The library's extension after the 115 (ru3_extension.h).
+EXTENSION_PROTOTYPES = """
+u16 Ext_SetFullPreTrigger(u32)
+u16 Ext_GetFullPreTrigger(u8*)
+"""
+
+
+class RecordInfo(ctypes.Structure):
+    """RU3RecordInfo of ru3_extension.h: the facts of the record in the buffers."""
+
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("sequence", ctypes.c_uint32),
+        ("sample_rate", ctypes.c_double),
+        ("range", ctypes.c_double * 2),
+        ("coupling", ctypes.c_int32 * 2),
+        ("unit", ctypes.c_int32),
+        ("length", ctypes.c_int32),
+        ("trigger_position", ctypes.c_int32),
+        ("first_sample", ctypes.c_int32),
+        ("forced", ctypes.c_int32),
+        ("full_pretrigger", ctypes.c_int32),
+        ("channels", ctypes.c_int32),
+    ]
+
+
+def record_info(lib: ctypes.CDLL) -> RecordInfo:
+    """The facts of the record now in the library's buffers."""
+    info = RecordInfo()
+    info.size = ctypes.sizeof(info)
+    status = lib.Ext_GetRecordInfo(ctypes.byref(info))
+    if status != 0:
+        raise OSError(f"Ext_GetRecordInfo: status {status}")
+    return info
+
+
 def _ctype(text: str):
     if text.endswith("*"):
         return ctypes.POINTER(_TYPES[text[:-1]])
@@ -197,9 +233,12 @@ def library() -> ctypes.CDLL:
                     f"cannot load the RU3 driver library {path!r} ({error}); install it, "
                     "or name the file in RU3_LIBRARY"
                 ) from error
-            for name, (result, args) in parse_prototypes().items():
+            prototypes = {**parse_prototypes(), **parse_prototypes(EXTENSION_PROTOTYPES)}
+            for name, (result, args) in prototypes.items():
                 function = getattr(lib, name)
                 function.restype = _ctype(result)
                 function.argtypes = [_ctype(a) for a in args]
+            lib.Ext_GetRecordInfo.restype = ctypes.c_uint16
+            lib.Ext_GetRecordInfo.argtypes = [ctypes.POINTER(RecordInfo)]
             _library = lib
         return _library

@@ -161,28 +161,31 @@ class Instrument:
     ``simulate``: None leaves the choice to the environment (``RU3_SIMULATOR``);
     True selects the simulator with its defaults, a string with that
     configuration (``"ch1=sine,1,1000;noise=0.01"``); False the printer ports. ``unit`` selects a unit
-    1..4 on the port after opening.
+    1..4 on the port after opening. ``full_pretrigger`` (see the property)
+    holds the trigger off until each record's pre-trigger part is sampled.
     """
 
     _open_instance: Instrument | None = None
     _open_lock = threading.Lock()
 
-    def __init__(self, simulate: bool | str | None = None, *, unit: int | None = None):
+    def __init__(
+        self, simulate: bool | str | None = None, *, unit: int | None = None, full_pretrigger: bool = True
+    ):
         self._lib = library()
         self._is_open = False
-        self._forced = False
         self._started = False
         self._unit_checked = True  # no unit chosen: unit 1, which identification found
         self._levels: dict[int, float] = {}
         self._hysteresis: dict[int, float] = {}
         self.channels = Channels(self)
         self._open(simulate)
-        if unit is not None:
-            try:
+        try:
+            self.full_pretrigger = full_pretrigger
+            if unit is not None:
                 self.unit = unit
-            except BaseException:
-                self.close()
-                raise
+        except BaseException:
+            self.close()
+            raise
 
     # ---- opening and closing ------------------------------------------------
 
@@ -456,6 +459,18 @@ class Instrument:
             raise ValueError(f"trigger time-out {seconds!r} s: not negative (None: no time-out)")
         self._call("SetTriggerTimeOut", ms)
 
+    @property
+    def full_pretrigger(self) -> bool:
+        """True: the trigger is held off until the record's pre-trigger part
+        is sampled, so every record is full (the default). False: it may fire
+        from the arming on, as the instrument does, and a record whose
+        trigger came early starts with positions that hold no sample."""
+        return self._value("Ext_GetFullPreTrigger", ctypes.c_uint8) == 1
+
+    @full_pretrigger.setter
+    def full_pretrigger(self, on: bool) -> None:
+        self._call("Ext_SetFullPreTrigger", 1 if on else 0)
+
     # ---- block-style measuring ------------------------------------------------------
 
     def start(self) -> None:
@@ -464,7 +479,6 @@ class Instrument:
         self._require_open("ADC_Start")
         self._check_unit()
         self._call("ADC_Start")
-        self._forced = False
         self._started = True
 
     @property
@@ -483,7 +497,6 @@ class Instrument:
         """Triggers the armed measurement now. The trigger time-out does not
         do this in block style: the host does."""
         self._call("ADC_ForceTrig")
-        self._forced = True
 
     def read(self) -> Record:
         """The record of the measurement started last; the first read after
@@ -499,7 +512,7 @@ class Instrument:
             buffer = np.empty(length, dtype=np.uint16)
             self._call("ADC_GetDataCh", ch, buffer.ctypes.data_as(ctypes.POINTER(ctypes.c_uint16)))
             codes[ch] = buffer
-        return self._record(codes, forced=self._forced)
+        return self._record(codes)
 
     def measure(self, *, poll_interval: float = 0.001, settle: bool = True) -> Record:
         """One measurement in block style: settle the auto ranges
@@ -548,10 +561,12 @@ class Instrument:
         codes = [np.empty(length, dtype=np.uint16) for _ in (1, 2)]
         pointer = ctypes.POINTER(ctypes.c_uint16)
         self._call("GetMeasurementRaw", codes[0].ctypes.data_as(pointer), codes[1].ctypes.data_as(pointer))
-        return self._record({ch: codes[ch - 1] for ch in self.active_channels}, forced=None)
+        return self._record({ch: codes[ch - 1] for ch in self.active_channels})
 
-    def _record(self, codes: dict[int, np.ndarray], forced: bool | None) -> Record:
-        ranges = {ch: self.channels[ch].range for ch in codes}
+    def _record(self, codes: dict[int, np.ndarray]) -> Record:
+        # The record's own facts, as the library read it: not the settings of now.
+        facts = _native.record_info(self._lib)
+        ranges = {ch: facts.range[ch - 1] for ch in codes}
         trigger = Trigger(
             source=self.trigger_source,
             level=self.trigger_level,
@@ -559,16 +574,17 @@ class Instrument:
             kind=self.trigger_kind,
             timeout=self.trigger_timeout,
         )
-        length = self.record_length
         return Record(
-            sample_rate=self.sample_rate,
-            pre_samples=length - self._lib.GetPostSamples(),
+            sample_rate=facts.sample_rate,
+            pre_samples=facts.trigger_position,
             channels=tuple(codes),
             volts={ch: codes_to_volts(c, ranges[ch]) for ch, c in codes.items()},
             codes=codes,
             ranges=ranges,
             trigger=trigger,
-            forced=forced,
+            forced=trigger.source is not None and facts.forced != 0,
+            sequence=facts.sequence,
+            first_sample=facts.first_sample,
         )
 
     # ---- auxiliary outputs ---------------------------------------------------------------

@@ -39,9 +39,10 @@ class Record:
     """A record of ``len(record)`` samples per measured channel.
 
     ``volts[ch]`` and ``codes[ch]`` are indexed by the channel number (1, 2)
-    of each channel in ``channels``. Positions before the first sample (a
-    trigger that came before the pre-trigger share was sampled) are NaN in
-    ``volts`` and ``NO_SAMPLE`` in ``codes``.
+    of each channel in ``channels``. Positions before ``first_sample`` (a
+    trigger that came before the pre-trigger share was sampled, possible only
+    with ``full_pretrigger=False``) are NaN in ``volts`` and ``NO_SAMPLE`` in
+    ``codes``.
     """
 
     sample_rate: float  #: Hz
@@ -51,9 +52,13 @@ class Record:
     codes: dict[int, np.ndarray]
     ranges: dict[int, float]  #: full scale in volts, per channel
     trigger: Trigger
-    #: True when the trigger was forced after the time-out, False when it came
-    #: (or none was used); None when unknown (timer-driven records).
+    #: True when the trigger was forced (it did not come), False when it came
+    #: or none was used.
     forced: bool | None
+    #: The library's number of the record: a new one has a new number.
+    sequence: int = 0
+    #: First position holding a sample (0 for a full record).
+    first_sample: int = 0
     time: np.ndarray = field(init=False, repr=False)
 
     def __post_init__(self):

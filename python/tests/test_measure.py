@@ -9,6 +9,8 @@ import pytest
 
 import ru3
 
+from conftest import SIGNALS
+
 
 def rising_crossings(volts):
     v = volts[~np.isnan(volts)]
@@ -36,9 +38,25 @@ def test_measure_gives_the_signals_in_volts_on_a_time_axis(scope):
     assert ch1[record.pre_samples - 1] < 0 <= ch1[record.pre_samples + 1]
 
 
+def test_records_are_full_unless_the_hold_off_is_off_and_carry_the_librarys_facts(scope):
+    scope.pre_trigger = 0.9
+    assert scope.full_pretrigger is True  # the default
+    full = [scope.measure(), scope.measure()]
+    assert [r.missing(1) + r.missing(2) for r in full] == [0, 0]
+    assert full[1].sequence == full[0].sequence + 1 and full[0].first_sample == 0
+    assert full[0].pre_samples == 1800 and full[0].forced is False
+    scope.close()
+    with ru3.Instrument(simulate=SIGNALS, full_pretrigger=False) as early:
+        assert early.full_pretrigger is False
+        early.sample_rate, early.record_length, early.pre_trigger = 100e3, 2000, 0.9
+        assert early.measure().first_sample > 0
+
+
 def test_no_sample_positions_are_nan_and_other_volts_equal_the_library(scope):
-    scope.pre_trigger = 0.9  # a trigger that comes early leaves positions empty
+    scope.pre_trigger = 0.9
+    scope.full_pretrigger = False  # a trigger that comes early leaves positions empty
     record = scope.measure()
+    assert record.first_sample == np.argmax(record.codes[1] != ru3.NO_SAMPLE)
     lib = ru3.library()
     volts = [np.empty(2000) for _ in range(2)]
     pointer = ctypes.POINTER(ctypes.c_double)

@@ -146,6 +146,7 @@ RU3_API uint16_t RU3_CALL ADC_Ready(void) noexcept {
   return Guarded<uint16_t>(0, [&]() -> uint16_t {
     VOz3* instrument = Present();
     if (instrument == nullptr) return 0;
+    (void)ru3::HoldingOff(*instrument);  // a full pre-trigger part ends the hold-off
     return instrument->IsReady() ? 1 : 0;
   });
 }
@@ -154,6 +155,7 @@ RU3_API uint16_t RU3_CALL ADC_Triggered(void) noexcept {
   return Guarded<uint16_t>(0, [&]() -> uint16_t {
     VOz3* instrument = Present();
     if (instrument == nullptr) return 0;
+    (void)ru3::HoldingOff(*instrument);
     return instrument->IsTriggered();
   });
 }

@@ -141,10 +141,12 @@ void VOz3::Poll() {
 
 void VOz3::PollArmed(std::uint8_t host_unit) {
   if (OnTriggered) OnTriggered(this);
+  // A pre-trigger hold-off ends here once its part is full.
+  const bool holding_off = HoldingOff(*this);
 
-  // Trigger time-out, counted from the end of the arm. Repeated on every
-  // step until the hardware reports ready.
-  if (rTrigTimeOut >= 0.0L && rTrigTimeOut < kTimeOutLimitSeconds) {
+  // Trigger time-out, counted from the end of the arm (or of the hold-off).
+  // Repeated on every step until the hardware reports ready.
+  if (!holding_off && rTrigTimeOut >= 0.0L && rTrigTimeOut < kTimeOutLimitSeconds) {
     const std::uint32_t elapsed = TickCount() - nArmTick;
     if (static_cast<long double>(elapsed) >= rTrigTimeOut * 1000.0L) {
       ForceTrigger();
@@ -188,7 +190,7 @@ void VOz3::Arm() {
   if (!bInstrumentOpen) return;
   ProgramTriggerLevels();
   ProgramTriggerKind();
-  ProgramTriggerSource();
+  ProgramSourceOrHoldOff(*this);
 
   const long double produced = ProgramSampleClock(rSampleFreq);
   if (produced != rSampleFreq) {
@@ -260,7 +262,10 @@ void VOz3::Abort() {
   bAdcRunning = false;
 }
 
-void VOz3::ForceTrigger() { Reg(kRegTriggerSource, kForceTrigger); }
+void VOz3::ForceTrigger() {
+  if (DeferForce(*this)) return;
+  Reg(kRegTriggerSource, kForceTrigger);
+}
 
 std::uint16_t VOz3::IsTriggered() {
   const std::uint16_t status = ReadReg(kRegStatus);

@@ -14,6 +14,7 @@
 //   Acquisition.cpp   arming, polling, time-outs, completion
 //   Readout.cpp       reading the ring memory, averaging, range steps
 //   AuxOutputs.cpp    unit selection, DAC and motor outputs
+//   FullPreTrigger.cpp  the pre-trigger hold-off, the facts of the record read
 #pragma once
 
 #include <array>
@@ -25,6 +26,7 @@
 
 #include "instrument/Capabilities.h"
 #include "instrument/Enums.h"
+#include "instrument/FullPreTrigger.h"
 #include "instrument/Registers.h"
 #include "platform/Global.h"
 #include "platform/host.h"
@@ -329,6 +331,9 @@ class VOz3 {
   void ReadOut();
   void ReadSamples(int ch, std::int32_t start, std::int32_t count);
   void ArmAndWait(std::int32_t start);
+
+  // ======================= Full pre-trigger, record facts =================
+  TRecordExtension Extension;  // FullPreTrigger.cpp
 
   // ======================= Auxiliary outputs ==============================
   std::int32_t nActiveUnit = 0;

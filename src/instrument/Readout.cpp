@@ -144,6 +144,7 @@ void VOz3::ReadOut() {
   // A channel the mode leaves out keeps its buffer and the range of the
   // record it holds (awRecordRange): a host that alternates between the
   // channels reads each one's latest record, in its own volts.
+  NoteRecordRead(*this, status);
 }
 
 void VOz3::ReadSamples(int ch, std::int32_t start, std::int32_t count) {
@@ -210,6 +211,7 @@ void VOz3::ReadSamples(int ch, std::int32_t start, std::int32_t count) {
   const std::int32_t stale = start == 0 && !bRingWrapped ? 1 : 0;
   const std::int32_t keep_from = first + stale > 0 ? first + stale : 0;
   const std::int32_t last = n - 1 + offset;
+  Extension.lFirstStored = keep_from;
   bool over_range = false;
   bool in_mid_band = true;
   for (std::int32_t i = first; i <= last; ++i) {

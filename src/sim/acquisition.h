@@ -17,7 +17,11 @@
 //   10  trigger source: 0 channel 1, 1 channel 2, 2 external input (this
 //       instrument has none: never fires), 3 none: fires at the next clock
 //       edge (free run when armed so, the force command when written while
-//       the acquisition waits for its trigger), other values never fire.
+//       the acquisition waits for its trigger), 7 and the other values never
+//       fire. A write takes effect at once, also while the acquisition waits
+//       for its trigger: the comparator judges the new source's samples from
+//       the next one on (the library arms on 7 and switches to the real
+//       source once the pre-trigger part is sampled).
 //   11  trigger kind: bit 2 rising slope, bit 1 falling slope, bit 0 adds the
 //       opposite slope with the hysteresis mirrored about the level (below).
 //   13  acquisition control: bit 3 run (a rising edge starts), bit 2 trigger

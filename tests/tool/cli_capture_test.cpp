@@ -306,13 +306,21 @@ TEST_F(Cli, ForcedTriggerClippingAndAShortRecordAreMarkedWithAHint) {
   EXPECT_NE(r.out.find("note: trigger forced"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("try a lower --level"), std::string::npos) << r.out;
 
-  // The trigger comes before the pre-trigger share is sampled: the share
-  // named is the one the samples taken before the trigger fill. (Where the
-  // trigger falls after arming depends on the signal's phase at that moment,
-  // so a second run is no check of the figure; one without a pre-trigger
-  // share is never cut short.)
+  // By default the trigger waits for the pre-trigger share: the record is full.
   r = Run(
-      {kSignals, "capture", "--rate", "100000", "--length", "2000", "--pre", "0.5", "--range", "2,0.4", "-o", "s.csv"});
+      {kSignals, "capture", "--rate", "100000", "--length", "2000", "--pre", "0.5", "--range", "2,0.4", "-o", "h.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.find("cut short"), std::string::npos) << r.out;
+  const std::string full = ReadFile(dir / "h.csv");
+  EXPECT_EQ(full.find(",,"), std::string::npos);
+  EXPECT_EQ(full.find(",\n"), std::string::npos);
+  // Without the hold-off the trigger comes before the pre-trigger share is
+  // sampled: the share named is the one the samples taken before the trigger
+  // fill. (Where the trigger falls after arming depends on the signal's
+  // phase at that moment, so a second run is no check of the figure; one
+  // without a pre-trigger share is never cut short.)
+  r = Run({kSignals, "capture", "--rate", "100000", "--length", "2000", "--pre", "0.5", "--range", "2,0.4",
+           "--no-full-pretrigger", "-o", "s.csv"});
   ASSERT_EQ(r.status, 0) << r.err;
   const auto at = r.out.find("record cut short: the trigger came ");
   ASSERT_NE(at, std::string::npos) << r.out;

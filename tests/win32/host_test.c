@@ -116,6 +116,12 @@ int main(int argc, char** argv) {
   RU3_EXPORT_TABLE(RESOLVE)
 #undef RESOLVE
   check(n_names_ok, "all 115 names resolve, by name and by ordinal alike");
+  n_names_ok = 1;
+#define RESOLVE(ord, name) \
+  if (by_name(#name) == NULL || by_name(#name) != by_ordinal(ord)) { n_names_ok = 0; printf("  mismatch: %s @%d\n", #name, ord); }
+  RU3_EXTENSION_TABLE(RESOLVE)
+#undef RESOLVE
+  check(n_names_ok, "the extension's names resolve at their ordinals after the 115");
   check(by_ordinal(68) == NULL && by_ordinal(69) == NULL, "ordinals 68 and 69 are empty");
 
   FnInit init = (FnInit)by_ordinal(1);

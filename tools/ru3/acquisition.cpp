@@ -131,10 +131,13 @@ void AddAcquisitionOptions(CLI::App& command, AcquisitionOptions& o) {
       ->type_name("KIND");
   command.add_option("--timeout", o.timeout, "force the trigger after MS milliseconds, or none (default 1000)")
       ->type_name("MS|none");
+  command.add_flag("--no-full-pretrigger", o.no_full_pretrigger,
+                   "let the trigger fire before the pre-trigger part is sampled (the record then starts with no samples)");
 }
 
 Acquisition ParseAcquisition(const AcquisitionOptions& o) {
   Acquisition a;
+  a.full_pretrigger = !o.no_full_pretrigger;
   const std::string channels = Lower(o.channels);
   if (channels == "1") {
     a.channels = {1};
@@ -289,6 +292,7 @@ void ApplyTiming(const Acquisition& a) {
 
 void ApplyAcquisition(const Acquisition& a) {
   ApplyTiming(a);
+  Check(Ext_SetFullPreTrigger(a.full_pretrigger ? 1 : 0), "switching full pre-trigger");
   const std::vector<double> available = AvailableRanges();
   for (int ch = 1; ch <= 2; ++ch) {
     // The tool settles auto ranges itself (capture.h): the library's own

@@ -21,6 +21,7 @@ namespace ru3cli {
 struct AcquisitionOptions {
   std::string channels = "12";
   std::string rate, length, pre, range = "auto", coupling, trigger = "ch1", level, hysteresis, kind, timeout;
+  bool no_full_pretrigger = false;
 };
 
 // Adds the acquisition options to a command.
@@ -43,6 +44,7 @@ struct Acquisition {
   std::optional<double> hysteresis;  // volts
   std::optional<int> kind;          // RU3_KIND_ code
   std::optional<long> timeout_ms;  // -1 = wait for ever
+  bool full_pretrigger = true;     // the trigger held off until the pre-trigger part is sampled
 
   int TriggerChannel() const { return TriggerChannelOf(trigger_source); }
   bool Measures(int channel) const;

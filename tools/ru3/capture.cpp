@@ -154,11 +154,16 @@ void InstallInterruptHandler() {
 
 // The one place the tool reads a timer-driven record and what it was
 // measured with (rate, pre-trigger samples, ranges, trigger).
+RU3RecordInfo RecordFacts() {
+  RU3RecordInfo info{};
+  info.size = sizeof info;
+  Check(Ext_GetRecordInfo(&info), "reading the record's facts");
+  return info;
+}
+
 Record CurrentRecord(const Acquisition& a) {
   Record record;
-  record.sample_rate = GetSampleFrequencyF();
   const long length = std::max<long>(GetRecordLength(), 0);
-  record.pre_samples = length - GetPostSamples();
   const auto n = static_cast<std::size_t>(length);
   std::array<std::vector<double>, 2> volts{std::vector<double>(n), std::vector<double>(n)};
   std::array<std::vector<std::uint16_t>, 2> codes{std::vector<std::uint16_t>(n), std::vector<std::uint16_t>(n)};
@@ -167,16 +172,21 @@ Record CurrentRecord(const Acquisition& a) {
   for (int ch : a.channels) ranges.push_back(RangeOf(ch));
   Check(GetMeasurement(volts[0].data(), volts[1].data()), "reading the measurement");
   Check(GetMeasurementRaw(codes[0].data(), codes[1].data()), "reading the measurement");
+  // The record's own facts, not the settings of now (one lock, one record).
+  const RU3RecordInfo facts = RecordFacts();
+  record.sample_rate = facts.sample_rate;
+  record.pre_samples = facts.trigger_position;
   for (std::size_t i = 0; i < a.channels.size(); ++i) {
     Channel channel;
     channel.number = a.channels[i];
-    channel.range = ranges[i];
+    channel.range = facts.sequence != 0 ? facts.range[channel.number - 1] : ranges[i];
     const auto k = static_cast<std::size_t>(channel.number - 1);
     channel.volts = std::move(volts[k]);
     TakeCodes(codes[k], channel);
     record.channels.push_back(std::move(channel));
   }
   Describe(a, record);
+  record.trigger.forced = record.trigger.channel != 0 && facts.forced != 0;
   return record;
 }
 
@@ -199,12 +209,16 @@ Record Measure(const Acquisition& a, Progress& progress) {
   const long length = GetRecordLength();
   progress.Phase("reading " + std::to_string(length * static_cast<long>(a.channels.size())) + " samples");
   Record record;
-  record.sample_rate = GetSampleFrequencyF();
-  record.pre_samples = length - GetPostSamples();
   for (int ch : a.channels) record.channels.push_back(ReadChannel(ch, length));
+  // The facts of the record just fetched: forced only if the trigger did not
+  // come (a force sent as it came leaves it triggered).
+  const RU3RecordInfo facts = RecordFacts();
+  record.sample_rate = facts.sample_rate;
+  record.pre_samples = facts.trigger_position;
+  for (Channel& channel : record.channels) channel.range = facts.range[channel.number - 1];
   progress.Clear();
   Describe(a, record);
-  record.trigger.forced = forcing.forced();
+  record.trigger.forced = a.TriggerChannel() != 0 && facts.forced != 0;
   record.trigger.timeout_ms = timeout;
   CheckInterrupted();
   return record;

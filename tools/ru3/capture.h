@@ -69,4 +69,8 @@ Record MeasureSettled(const Acquisition& acquisition, Progress& progress);
 // The record in the channel buffers as they stand (timer-driven measuring).
 Record CurrentRecord(const Acquisition& acquisition);
 
+// The facts of the record in the library's buffers (its sequence number,
+// rate, ranges, trigger position, forced or not).
+RU3RecordInfo RecordFacts();
+
 }  // namespace ru3cli

@@ -44,8 +44,9 @@ ru3cli::Record Frame::ToRecord() const {
   return record;
 }
 
-Engine::Engine(const ru3cli::GlobalOptions& options) {
+Engine::Engine(const ru3cli::GlobalOptions& options, bool full_pretrigger) {
   session_ = std::make_unique<ru3cli::Session>(options);
+  ru3cli::Check(Ext_SetFullPreTrigger(full_pretrigger ? 1 : 0), "switching full pre-trigger");
   ranges_ = ru3cli::AvailableRanges();
   max_rate_ = GetMaxSampleFrequencyF();
   max_length_ = GetMaxRecordLength();
@@ -190,19 +191,16 @@ bool Engine::Publish(bool forced) {
   auto frame = std::make_shared<Frame>();
   frame->settings = Current();
   frame->generation = armed_generation_;
-  frame->forced = forced;
-  frame->rate = GetSampleFrequencyF();
   const long length = GetRecordLength();
-  frame->pre_samples = length - GetPostSamples();
   const auto n = static_cast<std::size_t>(std::max(length, 0L));
   for (int ch = 1; ch <= 2; ++ch) {
     const auto k = static_cast<std::size_t>(ch - 1);
     if (!frame->settings.on[k]) continue;
     Frame::Trace trace;
     trace.number = ch;
-    (void)GetSensitivity(static_cast<std::uint32_t>(ch), &trace.range);
     ru3cli::Channel samples;
     if (ru3cli::ReadSamples(ch, n, samples, trace.codes) != RU3_OK) return true;
+    trace.range = ru3cli::RecordFacts().range[k];  // the range it was measured on
     trace.volts = std::move(samples.volts);
     trace.clipped = samples.clipped > 0;
     // Volts at the probe tip; the codes stay the instrument's.
@@ -213,6 +211,13 @@ bool Engine::Publish(bool forced) {
     }
     frame->traces.push_back(std::move(trace));
   }
+  // The facts of the record read, not the settings of now; a force sent as
+  // the trigger came leaves it triggered.
+  const RU3RecordInfo facts = ru3cli::RecordFacts();
+  const bool read = !frame->traces.empty();
+  frame->rate = read ? facts.sample_rate : GetSampleFrequencyF();
+  frame->pre_samples = read ? facts.trigger_position : length - GetPostSamples();
+  frame->forced = forced && (!read || facts.forced != 0);
   if (frame->settings.averages > 1 && !averaging_.Add(*frame, frame->settings.averages)) return false;
   for (Frame::Trace& trace : frame->traces) {
     trace.summary = ru3cli::Summarise(trace.volts, frame->rate);

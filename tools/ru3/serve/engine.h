@@ -91,7 +91,9 @@ class Engine {
  public:
   // Opens the instrument on the calling thread (throws ru3cli::Failure when
   // there is none) and starts the measuring thread.
-  explicit Engine(const ru3cli::GlobalOptions& options);
+  // `full_pretrigger`: every record's pre-trigger part sampled before the
+  // trigger may fire (the library's hold-off).
+  explicit Engine(const ru3cli::GlobalOptions& options, bool full_pretrigger = true);
   ~Engine();  // Stop(), then closes the instrument
   // Ends the measuring thread and wakes everyone waiting for a record or a
   // change, so the faces can stop at once. Apply refuses from then on.

@@ -62,7 +62,11 @@ std::shared_ptr<const Frame> DataFrame(ScpiSession& s) {
   const Settings settings = engine.Current();
   auto frame = engine.Latest();
   if (settings.state != "stop" && (!frame || frame->generation < s.generation)) {
-    const long per_record = settings.timeout_ms < 0 ? 10000 : settings.timeout_ms + 5000;
+    // A record takes its own duration (the pre-trigger part is sampled
+    // before the trigger may fire), the trigger's time-out, and a margin.
+    const long record_ms =
+        settings.rate > 0 ? static_cast<long>(1000.0 * static_cast<double>(settings.length) / settings.rate) : 0;
+    const long per_record = (settings.timeout_ms < 0 ? 10000 : settings.timeout_ms + 5000) + record_ms;
     const long wait_ms = per_record * std::max(1, settings.averages);
     frame = engine.WaitFrame(frame ? frame->seq : 0, s.generation, milliseconds(wait_ms));
     if (frame && frame->generation < s.generation) frame = nullptr;

@@ -134,6 +134,8 @@ CLI::App* AddServeCommand(CLI::App& app, ServeOptions& options) {
       ->excludes(serve->get_option("--token"));
   serve->add_flag("--public-view", options.public_view, "viewers of the page need no token");
   serve->add_option("--web", options.web, "directory of the page's files");
+  serve->add_flag("--no-full-pretrigger", options.no_full_pretrigger,
+                  "let the trigger fire before the pre-trigger part is sampled (records then start with no samples)");
   return serve;
 }
 
@@ -156,7 +158,7 @@ int RunServe(const ru3cli::GlobalOptions& global, const ServeOptions& options) {
   for (const int stop : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&stop_signals, stop);
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
-  Engine engine(global);
+  Engine engine(global, !options.no_full_pretrigger);
   PageOptions page;
   page.address = page_at.address;
   page.port = page_at.port;

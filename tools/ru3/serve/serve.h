@@ -20,6 +20,7 @@ struct ServeOptions {
   std::string token_file;  // holds the token; readable by its owner only
   bool public_view = false;
   std::string web;
+  bool no_full_pretrigger = false;
 };
 
 // Adds the serve command to the tool.

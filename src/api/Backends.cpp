@@ -123,12 +123,19 @@ bool Build(const Choice& choice) {
 // every InitInstrument under it reports no instrument.
 bool g_configuration_ok = true;
 
+// The first use builds the back end the environment chooses. Kept out of
+// CurrentBackend, which every port access calls, so that its fast path is a
+// load and a test with no frame to set up.
+[[gnu::noinline]] Backend& BuildFromEnvironment() {
+  g_configuration_ok = Build(ChoiceFromEnvironment());
+  return *g_backend;
+}
+
 }  // namespace
 
 Backend& CurrentBackend() {
-  if (g_backend != nullptr) return *g_backend;
-  g_configuration_ok = Build(ChoiceFromEnvironment());
-  return *g_backend;
+  if (g_backend != nullptr) [[likely]] return *g_backend;
+  return BuildFromEnvironment();
 }
 
 bool RefreshBackendFromEnvironment() {

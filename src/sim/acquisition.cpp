@@ -13,23 +13,7 @@ constexpr std::array<int, 8> kPrescale = {1, 2, 4, 8, 16, 32, 64, 1024};
 
 }  // namespace
 
-std::uint16_t AnalogInputs::Convert(int ch, std::uint64_t t_ns) const {
-  const FrontEnd::Transfer& t = front_end_.transfer(ch);
-  double volts = 0.0;
-  if (t.codes_per_volt != 0.0) {
-    const SignalSource& s = sources_[ch];
-    volts = SignalValue(s, t_ns, ch, seed_);
-    if (!t.dc) volts -= SignalMean(s);
-  }
-  const double code = std::floor(2048.0 + t.codes_per_volt * volts + t.offset_codes + 0.5);
-  if (!(code > 0.0)) return 0;  // also NaN
-  if (code > 4095.0) return 4095;
-  return static_cast<std::uint16_t>(code);
-}
-
-Acquisition::Acquisition(const AnalogInputs& inputs, bool fast_model) : inputs_(inputs), fast_model_(fast_model) {
-  for (auto& ring : ring_) ring.assign(kRingSize, 0x800);
-}
+Acquisition::Acquisition(const AnalogInputs& inputs, bool fast_model) : inputs_(inputs), fast_model_(fast_model) {}
 
 void Acquisition::Advance(std::uint64_t now) {
   if (!active_ || half_period_ == 0 || now <= seg_t0_) return;
@@ -109,11 +93,9 @@ void Acquisition::WriteSamples(std::int64_t from, std::int64_t end) {
   // Only the last ring's worth can still be seen.
   const std::int64_t span = 2 * (kRingSize - 1);
   if (last - first > span) first = last - span;
+  const std::uint16_t tag = ring_.Conditions(inputs_.Conditions());
   for (std::int64_t h = first; h <= last; h += 2) {
-    const auto address = static_cast<std::size_t>((h >> 1) & (kRingSize - 1));
-    const std::uint64_t t = EdgeTime(h);
-    ring_[0][address] = inputs_.Convert(0, t);
-    ring_[1][address] = inputs_.Convert(1, t);
+    ring_.Write(static_cast<std::size_t>((h >> 1) & (kRingSize - 1)), EdgeTime(h), tag);
   }
 }
 

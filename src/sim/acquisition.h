@@ -70,6 +70,7 @@
 #include <vector>
 
 #include "sim/front_end.h"
+#include "sim/sample_ring.h"
 #include "sim/simulator.h"
 
 namespace ru3::sim {
@@ -81,8 +82,14 @@ class AnalogInputs {
       : front_end_(front_end), sources_(sources), seed_(seed) {}
 
   // The converter's code (0..4095, 2048 = 0 V) for channel 0/1 at t_ns.
-  [[nodiscard]] std::uint16_t Convert(int ch, std::uint64_t t_ns) const;
+  [[nodiscard]] std::uint16_t Convert(int ch, std::uint64_t t_ns) const {
+    return ConverterCode(front_end_.transfer(ch), sources_[ch], ch, t_ns, seed_);
+  }
   void SetSource(int ch, const SignalSource& source) { sources_[ch] = source; }
+  // Everything Convert depends on besides channel and time, as of now.
+  [[nodiscard]] InputConditions Conditions() const {
+    return {{front_end_.transfer(0), front_end_.transfer(1)}, sources_, seed_};
+  }
 
  private:
   const FrontEnd& front_end_;
@@ -92,7 +99,7 @@ class AnalogInputs {
 
 class Acquisition {
  public:
-  static constexpr int kRingSize = 32768;
+  static constexpr int kRingSize = SampleRing::kSize;
   // A trigger search over a longer unobserved stretch only looks at its last
   // part; nobody could have told the difference except by the trigger's place
   // in a stretch nobody read.
@@ -127,7 +134,7 @@ class Acquisition {
   }
   [[nodiscard]] std::uint8_t LaneNibble(int ch, bool clock_high) const {
     const auto address = static_cast<std::size_t>(((h_ >> 1) - 2) & (kRingSize - 1));
-    const unsigned word = ~static_cast<unsigned>(ring_[ch][address]) & 0xFFF;
+    const unsigned word = ~static_cast<unsigned>(ring_.Get(ch, address)) & 0xFFF;
     if ((h_ & 1) != 0) return static_cast<std::uint8_t>(word & 0xF);
     return static_cast<std::uint8_t>(clock_high ? (word >> 8) & 0xF : (word >> 4) & 0xF);
   }
@@ -135,7 +142,7 @@ class Acquisition {
   [[nodiscard]] std::uint16_t counter(int c) const { return counters_[static_cast<std::size_t>(c - 2)]; }
   [[nodiscard]] double SampleRateHz() const;
   [[nodiscard]] std::uint16_t Sample(int ch, int address) const {
-    return ring_[ch][static_cast<std::size_t>(address & (kRingSize - 1))];
+    return ring_.Get(ch, static_cast<std::size_t>(address & (kRingSize - 1)));
   }
   [[nodiscard]] AcquisitionState State() const;
 
@@ -180,7 +187,7 @@ class Acquisition {
   bool armed_fall_ = false;
   std::uint8_t flags_ = 0;
 
-  std::array<std::vector<std::uint16_t>, 2> ring_;
+  SampleRing ring_;
 };
 
 }  // namespace ru3::sim

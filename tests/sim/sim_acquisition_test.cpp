@@ -2,8 +2,10 @@
 // the port level exactly as the library arms, seeks and reads.
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <cmath>
 #include <numbers>
+#include <vector>
 
 #include "support/sim_port.h"
 
@@ -280,6 +282,38 @@ TEST(SimInputs, OverRangeClipsAtTheConverterLimits) {
   EXPECT_EQ(hi, 4095);
   EXPECT_NEAR(std::sqrt(sum2 / 20000 - (sum / 20000) * (sum / 20000)), 0.2, 0.01);
   EXPECT_NEAR(sum / 20000, 0.0, 0.01);
+}
+
+// The memory holds what was converted when each sample was written: a range
+// or signal change after the record, or a reader in another rounding mode,
+// does not alter it.
+TEST(SimInputs, RecordKeepsTheConditionsOfItsWrites) {
+  SimulatedPc kept(Quiet());
+  SimulatedPc changed(Quiet());
+  for (SimulatedPc* pc : {&kept, &changed}) {
+    test::PortDriver port(*pc);
+    pc->SetInput(1, {Shape::kSine, 1.5, 1000.0, 0.1, 0.02});
+    SetUpInputs(port);
+    ProgramClock(port, 9, 0, 2);
+    ProgramTrigger(port, 3, 127, 10, 0);
+    port.Arm(5000);
+    pc->AdvanceTime(50'000'000);
+    ASSERT_TRUE(port.Ready());
+  }
+  std::vector<std::uint16_t> expected;
+  for (int a = 0; a < 5000; ++a) {
+    for (int ch = 1; ch <= 2; ++ch) expected.push_back(kept.RingSample(ch, a));
+  }
+  test::PortDriver port(changed);
+  port.LoadRange(1, 3);
+  changed.SetInput(1, {Shape::kSquare, 0.3, 50.0, 0.0, 0.0});
+  std::fesetround(FE_UPWARD);
+  std::vector<std::uint16_t> read;
+  for (int a = 0; a < 5000; ++a) {
+    for (int ch = 1; ch <= 2; ++ch) read.push_back(changed.RingSample(ch, a));
+  }
+  std::fesetround(FE_TONEAREST);
+  EXPECT_EQ(read, expected);
 }
 
 }  // namespace

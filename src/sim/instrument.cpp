@@ -112,19 +112,25 @@ void Instrument::Tell(int unit, int r, std::uint8_t old, std::uint8_t value) {
     observer_->RecordCutShort();
   }
   if (r == 15 && value == 3) {
-    observer_->LaneSelected(unit, unit == 0 && acquisition_.State().half_steps != pointer_read_back_);
+    observer_->LaneSelected(unit, unit == 0 && (acquisition_.State().half_steps != pointer_read_back_ || pointer_moving_));
   }
 }
 
 std::uint8_t Instrument::ReadBack(int r, std::uint64_t now) {
+  const int previous = last_read_back_;
+  last_read_back_ = r;
   switch (r) {
     case 0:
       acquisition_.Advance(now);
       pointer_read_back_ = acquisition_.State().half_steps;
+      pointer_moving_ = pointer_moving_ || acquisition_.State().running;
       return static_cast<std::uint8_t>(acquisition_.WritePointer() & 0xFF);
     case 1:
       acquisition_.Advance(now);
       pointer_read_back_ = acquisition_.State().half_steps;
+      // A pointer read starts with its high byte: whether the record ran
+      // during any of its nibbles is counted afresh from here.
+      pointer_moving_ = (previous == 1 && pointer_moving_) || acquisition_.State().running;
       return static_cast<std::uint8_t>(acquisition_.WritePointer() >> 8);
     case 2:
       acquisition_.Advance(now);

@@ -70,7 +70,8 @@ class InstrumentObserver {
   virtual void RateChanged() {}
   // Register 15 of unit `unit` selects the sample lane (one per channel a
   // read-out reads). `past_pointer` (the measuring unit only): the record has
-  // gone on writing since the write pointer was last read back.
+  // gone on writing since the write pointer was last read back, or was
+  // writing while it was read.
   virtual void LaneSelected(int /*unit*/, bool /*past_pointer*/) {}
 };
 
@@ -117,6 +118,10 @@ class Instrument {
   Eeprom eeprom_;
   InstrumentObserver* observer_ = nullptr;
   std::int64_t pointer_read_back_ = -1;  // the write pointer's half-steps when registers 0, 1 were last read back
+  // The record ran during a nibble of the last write-pointer read: its
+  // nibbles may come from different counts, so the value is no pointer.
+  bool pointer_moving_ = false;
+  int last_read_back_ = -1;  // the register of the last read-back nibble
 };
 
 }  // namespace ru3::sim

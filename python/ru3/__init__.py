@@ -16,7 +16,8 @@ the class does not cover.
 
 from ._native import library
 from .errors import BadChannel, BadValue, Error, NoGenerator, NoInstrument, NotAvailable, NotInitialised
-from .instrument import COUPLINGS, TRIGGER_KINDS, Channel, Channels, Instrument
+from .channel import COUPLINGS, TRIGGER_KINDS, Channel, Channels
+from .instrument import Instrument
 from .record import NO_SAMPLE, Record, Trigger, codes_to_volts
 
 __version__ = "1.0.0"

@@ -94,10 +94,19 @@ void VOz3::ReadOut() {
   abOverRange[1] = abOverRange[2] = false;
   abInMidBand[1] = abInMidBand[2] = true;
 
-  const std::uint16_t status = ReadReg(kRegStatus);
+  std::uint16_t status = ReadReg(kRegStatus);
+  bReadyAtReadOut = (status & kStatusBusy) == 0;
+  if (!bReadyAtReadOut) {
+    // A record still running (a host that fetches before it is ready) is
+    // stopped before its write pointer is read, as the seek would stop it a
+    // moment later: a count read nibble by nibble while it moves combines
+    // into a pointer that never existed, and the record would hold cells it
+    // never wrote. Stopped, it is the record as far as it went.
+    Reg(kRegAcqMode, kAcqStop);
+    status = ReadReg(kRegStatus);
+  }
   const bool wrapped = (status & kStatusWrapped) != 0;
   bRingWrapped = wrapped;
-  bReadyAtReadOut = (status & kStatusBusy) == 0;
   const std::int32_t w = ReadWritePointer();
   const std::int32_t positions = RecordPositions(lPreSamples, lPostSamples);
   std::int32_t n = positions;

@@ -1,6 +1,7 @@
 // Timer-driven measuring through the exports, with the poll timer ticking
 // between the host's calls as it does on its own thread: every record the
-// host gets was armed on the settings and the unit it is read with.
+// host gets was armed on the settings and the unit it is read with; one
+// fetched while still under way holds only what it wrote.
 //
 // The tests hold the library lock throughout, so the timer thread never
 // ticks; Tick() plays the tick exactly where the test puts it.
@@ -142,6 +143,29 @@ TEST_F(MeasureTimer, AFetchWhileARecordIsUnderWayHasTheTimerArmAgain) {
   ASSERT_EQ(ADC_GetData(ch1.data(), ch2.data()), RU3_OK);
   EXPECT_GT(TickUntilRecord(), armed);
   EXPECT_FALSE(records_.rate_changed);
+}
+
+TEST_F(MeasureTimer, ARecordFetchedBeforeItIsReadyHoldsOnlyCellsItWrote) {
+  // An earlier record leaves -1 V in every cell of the ring; the records
+  // fetched early measure +0.5 V at the top rate, where the write pointer
+  // moves on while it is being read. Each is fetched a little later.
+  SetRange(1, 2.0);
+  ASSERT_EQ(SetTriggerLevel(1, 1.0), RU3_OK);  // never reached: the records run on
+  sim().SetInput(1, SignalSource{Shape::kDc, -1.0, 0.0, 0.0, 0.0});
+  ASSERT_EQ(StartMeasurement(), RU3_OK);  // forced after the time-out
+  sim().SetInput(1, SignalSource{Shape::kDc, 0.5, 0.0, 0.0, 0.0});
+  std::uint32_t rate = 200000;
+  ASSERT_EQ(SetSampleFrequency(&rate), RU3_OK);
+  std::vector<std::uint16_t> ch1(kRecord), ch2(kRecord);
+  int stale = 0;
+  for (int wait = 0; wait < 300; ++wait) {
+    ASSERT_EQ(ADC_Start(), RU3_OK);
+    for (int i = 0; i < wait; ++i) ADC_Ready();
+    ASSERT_EQ(ADC_GetData(ch1.data(), ch2.data()), RU3_OK);
+    stale += static_cast<int>(
+        std::count_if(ch1.begin(), ch1.end(), [](std::uint16_t w) { return w != kIdleFill && w < 0x8000; }));
+  }
+  EXPECT_EQ(stale, 0);
 }
 
 }  // namespace

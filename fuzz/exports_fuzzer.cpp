@@ -38,6 +38,11 @@ namespace {
 using namespace ru3::fuzz;
 
 constexpr int kMaxCalls = 64;
+// The opening byte: bit 0 opens the instrument; bits 0 and 3 both set open it
+// with auto-ranging on (no regression input had them both before they meant
+// that).
+constexpr std::uint8_t kOpen = 0x01;
+constexpr std::uint8_t kOpenAutoRanging = 0x09;
 constexpr double kMaxMeasureSeconds = 0.02;
 // Simulated time an input may spend waiting (time passing for the timer,
 // synchronous measures): enough, after the half second an opening's
@@ -157,7 +162,7 @@ void Player::Step() {
   TickIfDue();
   const int action = Action(in);
   static const bool print = std::getenv("RU3_FUZZ_PRINT") != nullptr;
-  if (print) std::fprintf(stderr, "step: action %d\n", action);
+  if (print) std::fprintf(stderr, "step: action %d (%zu bytes left)\n", action, in.remaining_bytes());
   if (action == 64) {
     // Short waits, or as long as the default trigger time-out and more.
     static constexpr int kLong[] = {100, 250, 500, 1000, 1100, 2000};
@@ -573,9 +578,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzedDataProvider in(data, size);
   Player player(in, buffers, pc, truth);
   SetHostFloatingPoint(in);
-  if (in.ConsumeBool()) {
+  // The opening. A quarter of the inputs that open also switch auto-ranging
+  // on for both channels, as a host does that lets the library choose its
+  // ranges (opening leaves it off): their sequences around a read-out then
+  // meet auto-ranging steps without a call of their own to switch it on.
+  const std::uint8_t opening = in.ConsumeIntegral<std::uint8_t>();
+  if ((opening & kOpen) != 0) {
     truth.Before();
     truth.After(HostAct::kInit, Status(InitInstrument(0)));
+  }
+  if ((opening & kOpenAutoRanging) == kOpenAutoRanging && truth.Open()) {
+    truth.Before();
+    Status(SetAutoRanging(1, 1));
+    Status(SetAutoRanging(2, 1));
+    truth.After(HostAct::kRangeSetting);
   }
   for (int i = 0; i < kMaxCalls && in.remaining_bytes() > 0; ++i) player.Step();
   truth.Before();

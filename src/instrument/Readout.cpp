@@ -99,9 +99,10 @@ void VOz3::ReadOut() {
   if (!bReadyAtReadOut) {
     // A record still running (a host that fetches before it is ready) is
     // stopped before its write pointer is read, as the seek would stop it a
-    // moment later: a count read nibble by nibble while it moves combines
-    // into a pointer that never existed, and the record would hold cells it
-    // never wrote. Stopped, it is the record as far as it went.
+    // moment later. Running, its count moves while it is read nibble by
+    // nibble, and the address reset or seek that follows moves the counter
+    // it writes by: the record read would hold cells it never wrote.
+    // Stopped, it is the record as far as it went.
     Reg(kRegAcqMode, kAcqStop);
     status = ReadReg(kRegStatus);
   }
